@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs everything Quorvane needs to build, run and test on Debian 12 (as root).
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps.sh: run as root" >&2
+  exit 1
+fi
+need=(build-essential cmake ninja-build pkg-config git
+      qt6-base-dev libgtest-dev libgmock-dev googletest
+      fonts-arphic-uming fonts-arphic-ukai
+      xvfb xauth x11-apps xdotool xdg-utils
+      firebird3.0-utils libfbclient2 firebird-dev
+      clang libclang-rt-14-dev iproute2 util-linux procps)
+missing=()
+for p in "${need[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

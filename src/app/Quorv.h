@@ -1,0 +1,110 @@
+#pragma once
+// The main window: its controls, its components and its handlers.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+#include <functional>
+#include <string>
+
+#include "Component.h"
+#include "IniFil.h"
+#include "LogRecorder.h"
+#include "MaskEdit.h"
+#include "SpeedButton.h"
+#include "Timer.h"
+
+namespace qv {
+
+class TQuorvaneForm : public QWidget, public TComponent {
+    Q_OBJECT
+public:
+    explicit TQuorvaneForm(QWidget* parent = nullptr);
+    ~TQuorvaneForm() override;
+
+    // Visual controls, in layout order.
+    QLabel *Label1, *Label2, *Label3, *Label4;
+    TSpeedButton *SpeedButton1, *SpeedButton2, *SpeedButton3;
+    QFrame* Bevel1;
+    QLabel *Label5, *Label6, *Label7;
+    TSpeedButton *StartButton, *StopButton;
+    QLabel* Label8;
+    TSpeedButton* SpeedButton4;
+    QLabel* Label9;
+    TSpeedButton* SpeedButton5;
+    QLabel* Panel1;
+    QLineEdit *Edit1, *Edit2;
+    QComboBox* ComboBox1;
+    QLineEdit* Edit3;
+    QComboBox* ComboBox2;
+    TMaskEdit* MaskEdit1;
+    QLineEdit* Edit4;
+    QComboBox* ComboBox3;
+    QLineEdit* Edit5;
+    QComboBox* ComboBox4;
+    QPushButton* Button1;
+    QCheckBox* CheckBox1;
+
+    // Non-visual components, in layout order.
+    TIni* Ini1;
+    TLogRecorder* LogRecorder1;
+    TTimer* Timer1;
+    TTimer* Timer2;
+
+    // Handlers.
+    void FormShow();
+    void FormClose();
+    void GetPara();
+    void SavePara();
+    void Edit1Change();
+    void SaveLog(const std::string& message);
+    void Timer1Timer();
+    void Timer2Timer();
+    void StartButtonClick();
+    void StopButtonClick();
+    void ComboBox4Change();
+    // One backup run with the current settings; reports its own failures in the log.
+    virtual void DataBackup();
+
+    const std::string& UserName() const { return user_name_; }
+    const std::string& Password() const { return password_; }
+    const std::string& AppDir() const { return app_dir_; }
+    const std::string& TickTime() const { return tick_time_; }
+    bool Testing() const { return testing_; }
+    void SetUserName(std::string v) { user_name_ = std::move(v); }
+    void SetPassword(std::string v) { password_ = std::move(v); }
+
+    // The delay the one-minute schedule re-arms itself with (just past the next minute).
+    int Timer1Delay() const;
+    static constexpr int kTickOffsetMs = 500;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    // Runs a handler so that no exception reaches the message loop: it goes to the
+    // application's default error report instead.
+    void Guarded(const std::function<void()>& handler);
+
+private:
+    void CreateControls();
+    void CreateComponents();
+    void ConnectEvents();
+    void WarnIfAppDirNotWritable();
+    std::string DirectoryOfExe() const;
+
+    std::string user_name_;
+    std::string password_;
+    std::string app_dir_;
+    std::string tick_time_;
+    bool testing_ = false;
+    bool shown_once_ = false;
+    bool closed_ = false;
+};
+
+// Maps the Windows face names of the layout to the installed Ming and Kai faces.
+void InstallFontSubstitutes();
+
+}  // namespace qv

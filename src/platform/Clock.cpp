@@ -1,0 +1,39 @@
+#include "Clock.h"
+
+#include <ctime>
+
+namespace qv {
+
+LocalTime SystemClock::Now() const {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    LocalTime t;
+    t.year = local.tm_year + 1900;
+    t.month = local.tm_mon + 1;
+    t.day = local.tm_mday;
+    t.hour = local.tm_hour;
+    t.minute = local.tm_min;
+    t.second = local.tm_sec > 59 ? 59 : local.tm_sec;  // a leap second stays in its minute
+    t.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
+    return t;
+}
+
+int DayNumber(int year, int month, int day) {
+    // Days since 1 January of year 1 (that day counting as 1), modulo 7, plus 1.
+    static const int kBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    int64_t y = year - 1;
+    int64_t days = y * 365 + y / 4 - y / 100 + y / 400;
+    days += kBefore[(month - 1) % 12] + day;
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (leap && month > 2) ++days;
+    return static_cast<int>(days % 7) + 1;
+}
+
+int64_t MsToNextMinute(const LocalTime& t, int offset_ms) {
+    int64_t into_minute = t.second * 1000LL + t.millisecond;
+    return 60000 - into_minute + offset_ms;
+}
+
+}  // namespace qv

@@ -1,0 +1,31 @@
+#pragma once
+// Profile (INI) file functions: the four operations the settings component relies on.
+#include <cstdint>
+#include <string>
+
+namespace qv {
+
+class IProfileFiles {
+public:
+    virtual ~IProfileFiles() = default;
+
+    // The stored text, cut to at most 2047 bytes, or `def` when the file, the section or the
+    // key does not exist. A key present with an empty value gives the empty text.
+    virtual std::string ReadString(const std::string& file, const std::string& section,
+                                   const std::string& key, const std::string& def) = 0;
+    // Creates file, section and key as needed; false when the file cannot be written.
+    virtual bool WriteString(const std::string& file, const std::string& section,
+                             const std::string& key, const std::string& value) = 0;
+    // Writes any cached copy of the file to disk.
+    virtual void Flush(const std::string& file) = 0;
+
+    // Read text with an empty default; "0x"/"0X" followed by hex digits, or an integer with
+    // leading blanks, sign and "$" hex; anything else (and a missing key) gives `def`.
+    int32_t ReadInteger(const std::string& file, const std::string& section,
+                        const std::string& key, int32_t def);
+};
+
+// The integer rule of ReadInteger, on a text already read.
+int32_t ProfileTextToInt(const std::string& text, int32_t def);
+
+}  // namespace qv

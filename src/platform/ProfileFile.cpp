@@ -1,0 +1,254 @@
+#include "ProfileFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+#include "Strings.h"
+
+namespace qv {
+
+namespace ini {
+namespace {
+
+struct Line {
+    size_t begin;    // first byte of the line
+    size_t end;      // one past its last byte, before the line break
+    size_t next;     // first byte of the following line
+};
+
+std::vector<Line> SplitLines(std::string_view text) {
+    std::vector<Line> lines;
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t e = i;
+        while (e < text.size() && text[e] != '\n' && text[e] != '\r') ++e;
+        size_t n = e;
+        if (n < text.size()) {
+            if (text[n] == '\r' && n + 1 < text.size() && text[n + 1] == '\n')
+                n += 2;
+            else
+                ++n;
+        }
+        lines.push_back({i, e, n});
+        i = n;
+    }
+    return lines;
+}
+
+bool IsBlankChar(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && IsBlankChar(s[b])) ++b;
+    while (e > b && IsBlankChar(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+bool SameName(std::string_view a, std::string_view b) { return LowerAscii(a) == LowerAscii(b); }
+
+// A section header gives its name; anything else gives false.
+bool SectionName(std::string_view line, std::string_view* name) {
+    std::string_view t = TrimBlanks(line);
+    if (t.empty() || t[0] != '[') return false;
+    size_t close = t.find(']');
+    std::string_view inner = t.substr(1, close == std::string_view::npos ? t.npos : close - 1);
+    *name = TrimBlanks(inner);
+    return true;
+}
+
+// A key line gives its key and raw value; comments, blank lines and lines without "=" give false.
+bool KeyLine(std::string_view line, std::string_view* key, std::string_view* value) {
+    std::string_view t = TrimBlanks(line);
+    if (t.empty() || t[0] == ';') return false;
+    size_t eq = t.find('=');
+    if (eq == std::string_view::npos) return false;
+    *key = TrimBlanks(t.substr(0, eq));
+    *value = TrimBlanks(t.substr(eq + 1));
+    return true;
+}
+
+std::string Unquote(std::string_view v) {
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        return std::string(v.substr(1, v.size() - 2));
+    return std::string(v);
+}
+
+// Locates the first section of that name: index of its header line, and of the first line of
+// the next section (or the line count).
+bool LocateSection(const std::vector<Line>& lines, std::string_view text, std::string_view section,
+                   size_t* header, size_t* stop) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string_view name;
+        std::string_view line = text.substr(lines[i].begin, lines[i].end - lines[i].begin);
+        if (!SectionName(line, &name) || !SameName(name, TrimBlanks(section))) continue;
+        size_t j = i + 1;
+        for (; j < lines.size(); ++j) {
+            std::string_view n2;
+            if (SectionName(text.substr(lines[j].begin, lines[j].end - lines[j].begin), &n2)) break;
+        }
+        *header = i;
+        *stop = j;
+        return true;
+    }
+    return false;
+}
+
+bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+
+}  // namespace
+
+bool Find(std::string_view text, std::string_view section, std::string_view key,
+          std::string* value) {
+    std::vector<Line> lines = SplitLines(text);
+    size_t header = 0, stop = 0;
+    if (!LocateSection(lines, text, section, &header, &stop)) return false;
+    std::string_view wanted = TrimBlanks(key);
+    for (size_t i = header + 1; i < stop; ++i) {
+        std::string_view k, v;
+        if (!KeyLine(text.substr(lines[i].begin, lines[i].end - lines[i].begin), &k, &v)) continue;
+        if (!SameName(k, wanted)) continue;
+        *value = Unquote(v);
+        return true;
+    }
+    return false;
+}
+
+std::string EncodeValue(std::string_view value) {
+    bool edge_blank = !value.empty() && (IsBlankChar(value.front()) || IsBlankChar(value.back()));
+    bool looks_quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                        value.back() == value.front();
+    if (edge_blank || looks_quoted) return "\"" + std::string(value) + "\"";
+    return std::string(value);
+}
+
+bool Set(std::string_view text, std::string_view section, std::string_view key,
+         std::string_view value, std::string* out) {
+    std::string_view sec = TrimBlanks(section), k = TrimBlanks(key);
+    if (HasLineBreak(value) || HasLineBreak(sec) || HasLineBreak(k)) return false;
+    if (sec.empty() || sec.find(']') != sec.npos || k.empty() || k.find('=') != k.npos ||
+        k[0] == ';' || k[0] == '[')
+        return false;
+    const std::string entry = std::string(k) + "=" + EncodeValue(value) + "\r\n";
+    std::vector<Line> lines = SplitLines(text);
+    size_t header = 0, stop = 0;
+    std::string result;
+    auto terminated = [&](size_t upto) {
+        // The text up to `upto`, with a line break added when the last line has none.
+        std::string head(text.substr(0, upto));
+        if (!head.empty() && head.back() != '\n' && head.back() != '\r') head += "\r\n";
+        return head;
+    };
+    if (!LocateSection(lines, text, section, &header, &stop)) {
+        result = terminated(text.size()) + "[" + std::string(sec) + "]\r\n" + entry;
+    } else {
+        size_t last = header;  // the last non-blank line of the section
+        for (size_t i = header + 1; i < stop; ++i) {
+            std::string_view line = text.substr(lines[i].begin, lines[i].end - lines[i].begin);
+            std::string_view kk, vv;
+            if (KeyLine(line, &kk, &vv) && SameName(kk, k)) {
+                result = std::string(text.substr(0, lines[i].begin)) + entry +
+                         std::string(text.substr(lines[i].next));
+                *out = std::move(result);
+                return true;
+            }
+            if (!TrimBlanks(line).empty()) last = i;
+        }
+        size_t at = lines[last].next;
+        result = terminated(at) + entry + std::string(text.substr(at));
+    }
+    *out = std::move(result);
+    return true;
+}
+
+}  // namespace ini
+
+namespace {
+
+bool ReadAll(const std::string& path, std::string* text, bool* exists) {
+    *exists = false;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT;
+    struct stat st{};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return false;
+    }
+    *exists = true;
+    text->clear();
+    char buf[65536];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        text->append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    return true;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// A symbolic link is followed so that the link itself stays in place.
+std::string ResolvedPath(const std::string& file) {
+    char buf[PATH_MAX];
+    if (realpath(file.c_str(), buf)) return buf;
+    return file;
+}
+
+}  // namespace
+
+std::string ProfileFile::ReadString(const std::string& file, const std::string& section,
+                                    const std::string& key, const std::string& def) {
+    std::string text, value;
+    bool exists = false;
+    if (!ReadAll(file, &text, &exists) || !exists || !ini::Find(text, section, key, &value))
+        value = def;
+    return CutUtf8(value, kMaxValueBytes);
+}
+
+bool ProfileFile::WriteString(const std::string& file, const std::string& section,
+                              const std::string& key, const std::string& value) {
+    const std::string path = ResolvedPath(file);
+    std::string text, updated;
+    bool exists = false;
+    if (!ReadAll(path, &text, &exists)) return false;
+    if (exists && access(path.c_str(), W_OK) != 0) return false;  // a read-only file stays so
+    if (!ini::Set(text, section, key, value, &updated)) return false;
+    if (exists && updated == text) return true;
+
+    mode_t mode = 0600;  // the file holds a password: owner only, unless it already exists
+    struct stat st{};
+    if (exists && stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+
+    std::string tmp = path + ".XXXXXX";
+    std::vector<char> name(tmp.begin(), tmp.end());
+    name.push_back('\0');
+    int fd = mkstemp(name.data());
+    if (fd < 0) return false;
+    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, updated) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok) ok = rename(name.data(), path.c_str()) == 0;
+    if (!ok) unlink(name.data());
+    return ok;
+}
+
+}  // namespace qv

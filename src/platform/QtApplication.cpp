@@ -1,0 +1,127 @@
+#include "QtApplication.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QEvent>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <csignal>
+
+namespace qv {
+
+namespace {
+int g_signal_pipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    char c = 1;
+    // Only async-signal-safe work here: wake the message loop.
+    [[maybe_unused]] ssize_t n = write(g_signal_pipe[1], &c, 1);
+}
+}  // namespace
+
+std::string DirectoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return "";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+QtApplication::QtApplication() = default;
+QtApplication::~QtApplication() = default;
+
+void QtApplication::SetMainWindow(QWidget* window) {
+    if (main_) main_->removeEventFilter(this);
+    main_ = window;
+    if (main_) main_->installEventFilter(this);
+}
+
+std::string QtApplication::ExeName() const {
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return QCoreApplication::applicationFilePath().toStdString();
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+void QtApplication::Minimize() {
+    if (main_) main_->showMinimized();
+}
+
+void QtApplication::Restore() {
+    if (!main_) return;
+    main_->showNormal();
+    main_->raise();
+    main_->activateWindow();
+}
+
+bool QtApplication::IsMinimized() const { return main_ && main_->isMinimized(); }
+
+void QtApplication::BringToFront() {
+    if (!main_) return;
+    if (main_->isMinimized() || !main_->isVisible()) main_->showNormal();
+    main_->raise();
+    main_->activateWindow();
+}
+
+void QtApplication::MessageBox(const std::string& text) { MessageBox(text, Title()); }
+
+void QtApplication::MessageBox(const std::string& text, const std::string& caption) {
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption),
+                    QString::fromStdString(text), QMessageBox::Ok);
+    box.adjustSize();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect area = screen->availableGeometry();
+        box.move(area.center() - QPoint(box.width() / 2, box.height() / 2));
+    }
+    box.exec();
+}
+
+void QtApplication::Terminate() {
+    if (main_ && main_->isVisible())
+        main_->close();
+    else
+        QCoreApplication::quit();
+}
+
+void QtApplication::CloseOnTerminationSignals() {
+    if (g_signal_pipe[0] >= 0) return;
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_pipe) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        char buf[16];
+        [[maybe_unused]] ssize_t n = read(g_signal_pipe[0], buf, sizeof buf);
+        if (main_)
+            main_->close();
+        else
+            QCoreApplication::quit();
+    });
+    struct sigaction sa{};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    // The end of the desktop session closes the window too.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
+        if (main_) main_->close();
+    });
+}
+
+bool QtApplication::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == main_ && event->type() == QEvent::WindowStateChange) {
+        bool now = main_->isMinimized();
+        if (now != minimized_) {
+            minimized_ = now;
+            if (now)
+                Minimized();
+            else
+                Restored();
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+}  // namespace qv

@@ -1,0 +1,43 @@
+#pragma once
+// The application object on Linux, over QApplication and the main window.
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include "Application.h"
+
+namespace qv {
+
+class QtApplication : public QObject, public IApplication {
+    Q_OBJECT
+public:
+    QtApplication();
+    ~QtApplication() override;
+
+    // The window that minimise/restore act on and whose state changes raise the events.
+    void SetMainWindow(QWidget* window);
+
+    std::string ExeName() const override;
+    void Minimize() override;
+    void Restore() override;
+    bool IsMinimized() const override;
+    void BringToFront() override;
+    void MessageBox(const std::string& text) override;
+    void MessageBox(const std::string& text, const std::string& caption) override;
+    void Terminate() override;
+
+    // Closes the main window the normal way on SIGTERM, SIGINT and SIGHUP.
+    void CloseOnTerminationSignals();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QPointer<QWidget> main_;
+    bool minimized_ = false;
+};
+
+// The directory part of a path, without a trailing "/" (the root keeps it).
+std::string DirectoryOf(const std::string& path);
+
+}  // namespace qv

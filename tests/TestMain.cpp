@@ -1,0 +1,18 @@
+// Test entry for every test program: offscreen Qt (also when CTest lists the tests at build
+// time) and the fake application object installed.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+#include "FakeApplication.h"
+#include "Platform.h"
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    qv::FakeApplication fake;
+    qv::SetApplication(&fake);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "FormFixture.h"
+
+namespace qv::test {
+namespace {
+
+using Msgs = std::vector<std::string>;
+
+TEST_F(FormFixture, FirstStartWithoutSettingsFile) {
+    TQuorvaneForm& f = Start();
+    EXPECT_EQ(f.AppDir(), dir.path() + "/");
+    for (QLineEdit* e : {f.Edit1, f.Edit2, f.Edit3, f.Edit4, f.Edit5}) EXPECT_EQ(e->text(), "");
+    EXPECT_EQ(f.UserName(), "SYSDBA");
+    EXPECT_EQ(f.Password(), "tidewater");
+    EXPECT_EQ(f.MaskEdit1->Text(), "0000");
+    EXPECT_EQ(f.ComboBox1->currentIndex(), 3);
+    EXPECT_EQ(f.ComboBox2->currentIndex(), 0);
+    EXPECT_EQ(f.ComboBox3->currentIndex(), 0);
+    EXPECT_EQ(f.ComboBox4->currentIndex(), 0);
+    EXPECT_TRUE(f.StartButton->Down());
+    EXPECT_FALSE(f.StopButton->Down());
+    EXPECT_FALSE(f.Timer2->Enabled());  // stays on screen
+    EXPECT_EQ(LogLines(), Msgs{"20261207.143005:程式執行"});
+    EXPECT_FALSE(std::filesystem::exists(dir / "Quorvane.ini"));  // nothing saved yet
+
+    clock.Set(2026, 12, 7, 14, 31, 0, 0);
+    f.FormClose();
+    EXPECT_EQ(Ini(),
+              "[Para]\r\nSERVERNAME=\r\nDATABASENAME=\r\nUSERNAME=SYSDBA\r\nPASSWORD=tidewater\r\n"
+              "LOGNAME=\r\nBACKUPTIME=0000\r\nBACKUPDIR=\r\nBACKUPNAME=\r\nPROTOCAL=3\r\n"
+              "BACKUPMODE=0\r\nNAMETYPE=0\r\nTIMEMODE=0\r\n");
+    EXPECT_EQ(LogLines(), (Msgs{"20261207.143005:程式執行", "20261207.143100:系統結束"}));
+    EXPECT_TRUE(FakeApp().messages.empty());
+}
+
+TEST_F(FormFixture, LogLineLayoutDropsTheMilliseconds) {
+    clock.Set(2027, 2, 1, 9, 5, 3, 7);
+    Start();
+    EXPECT_EQ(LogLines(), Msgs{"20270201.090503:程式執行"});
+}
+
+TEST_F(FormFixture, SettingsAreLoadedIntoTheControls) {
+    WriteIni("SERVERNAME=db1\r\nDATABASENAME=/data/x.fdb\r\nUSERNAME=\r\nPASSWORD=p w\r\n"
+             "LOGNAME=/logs\r\nBACKUPTIME=0830\r\nBACKUPDIR=/bak\r\nBACKUPNAME=\"manual \"\r\n"
+             "PROTOCAL=0\r\nBACKUPMODE=2\r\nNAMETYPE=1\r\nTIMEMODE=7\r\n");
+    TQuorvaneForm& f = Start();
+    EXPECT_EQ(f.Edit1->text(), "db1");
+    EXPECT_FALSE(f.Edit1->isVisibleTo(&f));  // Local hides the server name but keeps it
+    EXPECT_EQ(f.Edit2->text(), "/data/x.fdb");
+    EXPECT_EQ(f.UserName(), "");  // present and empty: not the default
+    EXPECT_EQ(f.Password(), "p w");
+    EXPECT_EQ(f.Edit3->text(), "/logs");
+    EXPECT_EQ(f.MaskEdit1->Text(), "0830");
+    EXPECT_TRUE(f.MaskEdit1->isVisibleTo(&f));
+    EXPECT_EQ(f.Edit5->text(), "manual ");
+    EXPECT_TRUE(f.Edit5->isVisibleTo(&f));
+    EXPECT_EQ(f.ComboBox2->currentIndex(), 2);
+    EXPECT_TRUE(f.Timer2->Enabled());  // both set: minimises a second later
+    f.Timer2Timer();
+    EXPECT_EQ(FakeApp().minimize_calls, 1);
+    EXPECT_FALSE(f.Timer2->Enabled());
+    const std::string before = Ini();
+    f.FormClose();
+    EXPECT_EQ(Ini(), before);  // every value saved back unchanged
+    EXPECT_EQ(LogMessages(), (Msgs{"程式執行", "系統結束"}));
+}
+
+TEST_F(FormFixture, BadAndOutOfRangeIndexes) {
+    WriteIni("PROTOCAL=abc\r\nBACKUPMODE=9\r\nNAMETYPE=-1\r\nTIMEMODE=0x7\r\n");
+    TQuorvaneForm& f = Start();
+    EXPECT_EQ(f.ComboBox1->currentIndex(), 3);   // not a number: the default
+    EXPECT_EQ(f.ComboBox2->currentIndex(), -1);  // outside the list: no selection
+    EXPECT_EQ(f.ComboBox3->currentIndex(), -1);
+    EXPECT_EQ(f.ComboBox4->currentIndex(), 7);
+    f.FormClose();
+    EXPECT_NE(Ini().find("PROTOCAL=3\r\nBACKUPMODE=-1\r\nNAMETYPE=-1\r\nTIMEMODE=7\r\n"),
+              std::string::npos);
+}
+
+TEST_F(FormFixture, BlankBackupDirectoryKeepsTheWindowOnScreen) {
+    WriteIni("DATABASENAME=/data/x.fdb\r\nBACKUPDIR=\"   \"\r\n");
+    TQuorvaneForm& f = Start();
+    EXPECT_FALSE(f.Timer2->Enabled());
+}
+
+TEST_F(FormFixture, EditWhileArmedStopsOnceAndEdit5DoesNot) {
+    TQuorvaneForm& f = Start();
+    f.Edit5->setText("manual");
+    EXPECT_TRUE(f.StartButton->Down());
+    f.Edit2->setText("/other.fdb");
+    EXPECT_TRUE(f.StopButton->Down());
+    EXPECT_FALSE(f.StartButton->Down());
+    f.Edit2->setText("/third.fdb");
+    f.MaskEdit1->SetText("1200");
+    EXPECT_EQ(LogMessages(), (Msgs{"程式執行", "系統停止"}));
+    EXPECT_FALSE(std::filesystem::exists(dir / "Quorvane.ini"));  // not saved by an edit
+}
+
+TEST_F(FormFixture, ListChangesWhileArmed) {
+    TQuorvaneForm& f = Start();
+    SelectUser(f.ComboBox4, 7);
+    EXPECT_TRUE(f.StopButton->Down());
+    EXPECT_TRUE(f.MaskEdit1->isVisibleTo(&f));
+    SelectUser(f.ComboBox4, 2);
+    EXPECT_FALSE(f.MaskEdit1->isVisibleTo(&f));
+    f.StartButton->click();
+    SelectUser(f.ComboBox2, 1);
+    EXPECT_EQ(LogMessages(), (Msgs{"程式執行", "系統停止", "系統啟動", "系統停止"}));
+}
+
+TEST_F(FormFixture, SpeedButtonGroupRunsHandlersAgainWhenAlreadyDown) {
+    TQuorvaneForm& f = Start();
+    f.StartButton->click();
+    f.StartButton->click();
+    EXPECT_TRUE(f.StartButton->Down());
+    f.StopButton->click();
+    f.StopButton->click();
+    EXPECT_TRUE(f.StopButton->Down());
+    EXPECT_FALSE(f.StartButton->Down());
+    EXPECT_EQ(LogMessages(), (Msgs{"程式執行", "系統啟動", "系統啟動", "系統停止", "系統停止"}));
+    EXPECT_NE(Ini().find("TIMEMODE=0"), std::string::npos);
+}
+
+TEST_F(FormFixture, SpecificTimeTypedWithABlankHourDigitIsSavedAsThreeCharacters) {
+    TQuorvaneForm& f = Start();
+    f.MaskEdit1->setText(" 8:30");
+    EXPECT_EQ(f.MaskEdit1->Text(), "830");
+    f.FormClose();
+    EXPECT_NE(Ini().find("BACKUPTIME=830\r\n"), std::string::npos);
+}
+
+class CountingForm : public TQuorvaneForm {
+public:
+    std::vector<std::string> runs;
+    void DataBackup() override { runs.push_back(TickTime()); }
+};
+
+TEST_F(FormFixture, DateModesDecideWhetherAnythingIsLogged) {
+    auto* f = new CountingForm;
+    form.reset(f);
+    f->FormShow();
+    SelectUser(f->ComboBox2, 1);  // Monday to Friday
+    f->StartButton->click();
+    clock.Set(2026, 12, 12, 10, 0, 0, 500);  // Saturday
+    f->Timer1Timer();
+    clock.Set(2026, 12, 13, 10, 0, 0, 500);  // Sunday
+    f->Timer1Timer();
+    EXPECT_TRUE(f->runs.empty());
+    clock.Set(2026, 12, 14, 10, 0, 0, 500);  // Monday
+    f->Timer1Timer();
+    EXPECT_EQ(f->runs, Msgs{"1000"});
+    EXPECT_EQ(LogMessages().back(), "備份條件符合");
+    f->StopButton->click();
+    f->Timer1Timer();
+    EXPECT_EQ(f->runs.size(), 1u);  // stopped: ticks do nothing
+}
+
+TEST_F(FormFixture, ASimulatedDayWithSlowTicksSeesEveryMinuteExactlyOnce) {
+    auto* f = new CountingForm;
+    form.reset(f);
+    f->FormShow();
+    clock.Set(2026, 12, 7, 23, 59, 30, 0);
+    std::map<std::string, int> seen;
+    for (;;) {
+        clock.Advance(f->Timer1Delay());  // the timer fires when its delay has run out
+        if (clock.now.day != 8) break;
+        f->Timer1Timer();
+        ++seen[f->TickTime()];
+        clock.Advance(40000);  // a tick whose work takes 40 seconds
+    }
+    EXPECT_EQ(seen.size(), 1440u);
+    for (auto& [minute, count] : seen) EXPECT_EQ(count, 1) << minute;
+    EXPECT_EQ(f->runs.size(), 288u);  // every 5 minutes
+}
+
+TEST_F(FormFixture, ClockSetBackFiresTheSameMinuteAgain) {
+    auto* f = new CountingForm;
+    form.reset(f);
+    f->FormShow();
+    clock.Set(2026, 12, 7, 10, 5, 0, 500);
+    f->Timer1Timer();
+    clock.Set(2026, 12, 7, 10, 5, 1, 0);
+    f->Timer1Timer();
+    EXPECT_EQ(f->runs, (Msgs{"1005", "1005"}));
+}
+
+}  // namespace
+}  // namespace qv::test

@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include "Clock.h"
+#include "Component.h"
+#include "Exception.h"
+#include "FakeApplication.h"
+#include "FakeClock.h"
+#include "Strings.h"
+
+namespace qv {
+namespace {
+
+TEST(Strings, ParseInt32) {
+    EXPECT_EQ(ParseInt32("42"), 42);
+    EXPECT_EQ(ParseInt32("  -7"), -7);
+    EXPECT_EQ(ParseInt32("$ff"), 255);
+    EXPECT_EQ(ParseInt32("-$10"), -16);
+    EXPECT_FALSE(ParseInt32(""));
+    EXPECT_FALSE(ParseInt32("-"));
+    EXPECT_FALSE(ParseInt32("$"));
+    EXPECT_FALSE(ParseInt32("1 "));
+    EXPECT_FALSE(ParseInt32("99999999999"));
+    EXPECT_THROW(StrToInt("12a"), EConvertError);
+    try {
+        StrToInt("x");
+    } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "'x' is not a valid integer value");
+    }
+}
+
+TEST(Strings, CutUtf8NeverSplitsACharacter) {
+    EXPECT_EQ(CutUtf8("abc", 5), "abc");
+    EXPECT_EQ(CutUtf8("abcdef", 3), "abc");
+    EXPECT_EQ(CutUtf8("a中", 2), "a");   // 中 is three bytes
+    EXPECT_EQ(CutUtf8("a中", 3), "a");
+    EXPECT_EQ(CutUtf8("a中b", 4), "a中");
+}
+
+TEST(Clock, DayNumberCountsFromJanuaryFirstOfYearOne) {
+    EXPECT_EQ(DayNumber(1, 1, 1), 2);         // a Monday
+    EXPECT_EQ(DayNumber(2026, 12, 6), 1);     // Sunday
+    EXPECT_EQ(DayNumber(2026, 12, 7), 2);     // Monday
+    EXPECT_EQ(DayNumber(2026, 12, 12), 7);    // Saturday
+    EXPECT_EQ(DayNumber(2024, 2, 29), 5);     // Thursday
+    EXPECT_EQ(DayNumber(2000, 3, 1), 4);      // Wednesday, after a 400-year leap day
+    EXPECT_EQ(DayNumber(1900, 3, 1), 5);      // Thursday, 1900 not leap
+}
+
+TEST(Clock, NextTickLandsJustPastTheNextMinute) {
+    EXPECT_EQ(MsToNextMinute({2026, 1, 1, 10, 0, 0, 0}, 500), 60500);
+    EXPECT_EQ(MsToNextMinute({2026, 1, 1, 10, 0, 40, 500}, 500), 20000);
+    EXPECT_EQ(MsToNextMinute({2026, 1, 1, 10, 0, 59, 999}, 500), 501);
+}
+
+TEST(FakeClockTest, AdvancesAcrossMonthAndYear) {
+    FakeClock c;
+    c.Set(2026, 12, 31, 23, 59, 59, 900);
+    c.Advance(200);
+    EXPECT_EQ(c.now, (LocalTime{2027, 1, 1, 0, 0, 0, 100}));
+    c.Advance(-200);
+    EXPECT_EQ(c.now, (LocalTime{2026, 12, 31, 23, 59, 59, 900}));
+}
+
+struct Probe : TComponent {
+    Probe(TComponent* owner, std::vector<std::string>* log, std::string name)
+        : TComponent(owner), log_(log) {
+        SetName(std::move(name));
+        log_->push_back(Name() + (Loading() ? " created while loading" : " created"));
+    }
+    ~Probe() override { log_->push_back(Name() + " freed"); }
+    void Loaded() override { log_->push_back(Name() + " loaded"); }
+    std::vector<std::string>* log_;
+};
+
+TEST(Component, LoadedRunsInLayoutOrderAfterTheWholeLayout) {
+    std::vector<std::string> log;
+    {
+        Probe form(nullptr, &log, "form");
+        form.BeginLoading();
+        new Probe(&form, &log, "a");
+        new Probe(&form, &log, "b");
+        EXPECT_TRUE(form.Components()[1]->Loading());
+        form.EndLoading();
+        EXPECT_FALSE(form.Components()[1]->Loading());
+    }
+    EXPECT_EQ(log, (std::vector<std::string>{"form created", "a created while loading",
+                                             "b created while loading", "a loaded", "b loaded",
+                                             "form loaded", "form freed", "b freed", "a freed"}));
+}
+
+TEST(Application, TitleIsTheFileNameUpToItsFirstDot) {
+    FakeApplication app;
+    app.exe = "/opt/x/QUORVANE.EXE";
+    EXPECT_EQ(app.Title(), "Quorvane");
+    app.exe = "/usr/bin/Quorvane";
+    EXPECT_EQ(app.Title(), "Quorvane");
+    app.exe = "/a.b/my.prog.bin";
+    EXPECT_EQ(app.Title(), "my");
+}
+
+TEST(Application, HooksSeeMessagesUntilOneConsumesThem) {
+    FakeApplication app;
+    std::vector<int> seen;
+    int first = app.HookMainWindow([&](AppMessage& m) {
+        seen.push_back(1);
+        return m.msg == 7;
+    });
+    app.HookMainWindow([&](AppMessage&) {
+        seen.push_back(2);
+        return false;
+    });
+    AppMessage m{7};
+    EXPECT_TRUE(app.DispatchAppMessage(m));
+    m.msg = 8;
+    EXPECT_FALSE(app.DispatchAppMessage(m));
+    app.UnhookMainWindow(first);
+    EXPECT_FALSE(app.DispatchAppMessage(m));
+    EXPECT_EQ(seen, (std::vector<int>{1, 1, 2, 2}));
+}
+
+TEST(Application, MinimizeAndRestoreRaiseTheirEventsOnce) {
+    FakeApplication app;
+    int mins = 0, restores = 0;
+    app.OnMinimize = [&] { ++mins; };
+    app.OnRestore = [&] { ++restores; };
+    app.Minimize();
+    app.Minimize();
+    app.Restore();
+    EXPECT_EQ(mins, 1);
+    EXPECT_EQ(restores, 1);
+}
+
+}  // namespace
+}  // namespace qv
