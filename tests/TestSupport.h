@@ -45,6 +45,8 @@ inline void WriteFile(const std::string& path, const std::string& text) {
     out << text;
 }
 
-inline FakeApplication& FakeApp() { return static_cast<FakeApplication&>(Application()); }
+inline FakeApplication& FakeApp() {
+    return static_cast<FakeApplication&>(Application());
+}
 
 }  // namespace qv::test

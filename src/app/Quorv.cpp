@@ -19,7 +19,9 @@ namespace {
 constexpr const char* kMingFace = "細明體";
 constexpr const char* kKaiFace = "標楷體";
 
-QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+QString Q(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 template <class W>
 W* Place(W* w, int left, int top, int width, int height) {
@@ -46,8 +48,8 @@ TSpeedButton* MakeFolderButton(QWidget* parent, int l, int t) {
     return b;
 }
 
-QComboBox* MakeList(QWidget* parent, std::initializer_list<const char*> items, int l, int t,
-                    int w, int h) {
+QComboBox* MakeList(QWidget* parent, std::initializer_list<const char*> items, int l, int t, int w,
+                    int h) {
     auto* c = Place(new QComboBox(parent), l, t, w, h);
     for (const char* item : items) c->addItem(Q(item));
     c->setEditable(false);  // a drop-down list accepts only its items
@@ -64,8 +66,8 @@ void SetIndex(QComboBox* list, int index) {
 void InstallFontSubstitutes() {
     QFont::insertSubstitutions(Q(kMingFace), {Q("AR PL UMing TW"), Q("AR PL UMing CN"),
                                               Q("Noto Serif CJK TC"), Q("PMingLiU")});
-    QFont::insertSubstitutions(Q(kKaiFace), {Q("AR PL UKai TW"), Q("AR PL UKai CN"),
-                                             Q("DFKai-SB"), Q("AR PL UMing TW")});
+    QFont::insertSubstitutions(
+        Q(kKaiFace), {Q("AR PL UKai TW"), Q("AR PL UKai CN"), Q("DFKai-SB"), Q("AR PL UMing TW")});
 }
 
 TQuorvaneForm::TQuorvaneForm(QWidget* parent) : QWidget(parent) {
@@ -130,7 +132,8 @@ void TQuorvaneForm::CreateControls() {
     ComboBox1 = MakeList(this, {"Local", "NamedPipe", "SPX", "TCP"}, 114, 96, 119, 24);
     Edit3 = Place(new QLineEdit(this), 114, 154, 321, 24);
     Edit3->hide();
-    ComboBox2 = MakeList(this, {"每天", "每周 1~5", "每周6", "每周日", "每周 6,日"}, 164, 188, 119, 24);
+    ComboBox2 =
+        MakeList(this, {"每天", "每周 1~5", "每周6", "每周日", "每周 6,日"}, 164, 188, 119, 24);
     MaskEdit1 = Place(new TMaskEdit(this), 284, 214, 53, 24);
     MaskEdit1->SetEditMask("!90:00;0;_");
     Edit4 = Place(new QLineEdit(this), 164, 240, 321, 24);
@@ -146,7 +149,7 @@ void TQuorvaneForm::CreateControls() {
     CheckBox1->setStyleSheet("color: #800000;");
 
     // Tab order 0..10 as laid out (ComboBox4 before MaskEdit1).
-    QWidget* order[] = {Edit1, Edit2, ComboBox1, Edit3, ComboBox2, ComboBox4,
+    QWidget* order[] = {Edit1,     Edit2, ComboBox1, Edit3, ComboBox2, ComboBox4,
                         MaskEdit1, Edit4, ComboBox3, Edit5, CheckBox1};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 }
@@ -178,10 +181,12 @@ void TQuorvaneForm::CreateComponents() {
 
 void TQuorvaneForm::ConnectEvents() {
     auto change = [this] { Guarded([this] { Edit1Change(); }); };
-    for (QLineEdit* e : {Edit1, Edit2, Edit3, Edit4}) connect(e, &QLineEdit::textChanged, this, change);
+    for (QLineEdit* e : {Edit1, Edit2, Edit3, Edit4})
+        connect(e, &QLineEdit::textChanged, this, change);
     connect(MaskEdit1, &TMaskEdit::Changed, this, change);
     connect(ComboBox2, &QComboBox::activated, this, change);
-    connect(ComboBox4, &QComboBox::activated, this, [this] { Guarded([this] { ComboBox4Change(); }); });
+    connect(ComboBox4, &QComboBox::activated, this,
+            [this] { Guarded([this] { ComboBox4Change(); }); });
     StartButton->OnClick = [this] { Guarded([this] { StartButtonClick(); }); };
     StopButton->OnClick = [this] { Guarded([this] { StopButtonClick(); }); };
 }
@@ -347,7 +352,9 @@ void TQuorvaneForm::StartButtonClick() {
     SaveLog("系統啟動");
 }
 
-void TQuorvaneForm::StopButtonClick() { SaveLog("系統停止"); }
+void TQuorvaneForm::StopButtonClick() {
+    SaveLog("系統停止");
+}
 
 void TQuorvaneForm::ComboBox4Change() {
     Edit1Change();

@@ -21,12 +21,18 @@ std::string TimeText(const LocalTime& t) {
 
 bool DatePasses(int date_mode, int day) {
     switch (date_mode) {
-        case 0: return true;
-        case 1: return day >= 2 && day <= 6;
-        case 2: return day == 7;
-        case 3: return day == 1;
-        case 4: return day == 1 || day == 7;
-        default: return false;
+        case 0:
+            return true;
+        case 1:
+            return day >= 2 && day <= 6;
+        case 2:
+            return day == 7;
+        case 3:
+            return day == 1;
+        case 4:
+            return day == 1 || day == 7;
+        default:
+            return false;
     }
 }
 
@@ -39,14 +45,22 @@ bool TimePasses(int time_mode, const std::string& tick, const std::string& speci
     int minute = (tick[2] - '0') * 10 + (tick[3] - '0');
     bool on_the_hour = tick.substr(2, 2) == "00";
     switch (time_mode) {
-        case 0: return minute % 5 == 0;
-        case 1: return minute % 10 == 0;
-        case 2: return minute % 30 == 0;
-        case 3: return on_the_hour;
-        case 4: return on_the_hour && hour % 3 == 0;
-        case 5: return on_the_hour && hour % 6 == 0;
-        case 6: return on_the_hour && hour % 12 == 0;
-        default: return false;
+        case 0:
+            return minute % 5 == 0;
+        case 1:
+            return minute % 10 == 0;
+        case 2:
+            return minute % 30 == 0;
+        case 3:
+            return on_the_hour;
+        case 4:
+            return on_the_hour && hour % 3 == 0;
+        case 5:
+            return on_the_hour && hour % 6 == 0;
+        case 6:
+            return on_the_hour && hour % 12 == 0;
+        default:
+            return false;
     }
 }
 

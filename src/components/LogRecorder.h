@@ -11,9 +11,8 @@ enum class TFileNameMode { mYYMM = 0, mYYMMDD = 1, mCust = 2 };
 
 class TLogRecorder;
 // (Sender, in-out FileName, in-out Msg, in-out Cancel)
-using TWriteMessageEvent =
-    std::function<void(TLogRecorder* sender, std::string& file_name, std::string& msg,
-                       bool& cancel)>;
+using TWriteMessageEvent = std::function<void(TLogRecorder* sender, std::string& file_name,
+                                              std::string& msg, bool& cancel)>;
 
 class TLogRecorder : public TComponent {
 public:

@@ -6,19 +6,40 @@ namespace {
 // VCL input characters and their Qt equivalents.
 char QtCode(char vcl, bool* required) {
     switch (vcl) {
-        case '0': *required = true; return '9';
-        case '9': *required = false; return '0';
-        case '#': *required = false; return '#';
-        case 'L': *required = true; return 'A';
-        case 'l': *required = false; return 'a';
-        case 'A': *required = true; return 'N';
-        case 'a': *required = false; return 'n';
-        case 'C': *required = true; return 'X';
-        case 'c': *required = false; return 'x';
-        default: return 0;
+        case '0':
+            *required = true;
+            return '9';
+        case '9':
+            *required = false;
+            return '0';
+        case '#':
+            *required = false;
+            return '#';
+        case 'L':
+            *required = true;
+            return 'A';
+        case 'l':
+            *required = false;
+            return 'a';
+        case 'A':
+            *required = true;
+            return 'N';
+        case 'a':
+            *required = false;
+            return 'n';
+        case 'C':
+            *required = true;
+            return 'X';
+        case 'c':
+            *required = false;
+            return 'x';
+        default:
+            return 0;
     }
 }
-bool QtSpecial(char c) { return std::string("AaNnXx90Dd#HhBb><!\\[]{}").find(c) != std::string::npos; }
+bool QtSpecial(char c) {
+    return std::string("AaNnXx90Dd#HhBb><!\\[]{}").find(c) != std::string::npos;
+}
 }  // namespace
 
 EditMask::EditMask(const std::string& vcl_mask) {

@@ -11,9 +11,9 @@ public:
     explicit EditMask(const std::string& vcl_mask = "");
 
     struct Position {
-        bool input;       // a character the user types (else a literal)
-        bool required;    // the user must fill it
-        char literal;     // the literal shown, for non-input positions
+        bool input;     // a character the user types (else a literal)
+        bool required;  // the user must fill it
+        char literal;   // the literal shown, for non-input positions
     };
 
     const std::vector<Position>& Positions() const { return positions_; }

@@ -22,9 +22,9 @@ int IApplication::HookMainWindow(Hook hook) {
 }
 
 void IApplication::UnhookMainWindow(int id) {
-    hooks_.erase(std::remove_if(hooks_.begin(), hooks_.end(),
-                                [id](const auto& h) { return h.first == id; }),
-                 hooks_.end());
+    hooks_.erase(
+        std::remove_if(hooks_.begin(), hooks_.end(), [id](const auto& h) { return h.first == id; }),
+        hooks_.end());
 }
 
 bool IApplication::DispatchAppMessage(AppMessage& m) {

@@ -24,7 +24,9 @@ public:
 
 // Day of the week of a date in the proleptic Gregorian calendar: 1 Sunday .. 7 Saturday.
 int DayNumber(int year, int month, int day);
-inline int DayNumber(const LocalTime& t) { return DayNumber(t.year, t.month, t.day); }
+inline int DayNumber(const LocalTime& t) {
+    return DayNumber(t.year, t.month, t.day);
+}
 
 // Milliseconds from t to `offset_ms` past the start of the next minute; the one-minute
 // schedule re-arms itself with this so every tick lands just inside its minute.

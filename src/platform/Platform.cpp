@@ -32,8 +32,14 @@ IProfileFiles& ProfileFiles() {
     return g_profile ? *g_profile : files;
 }
 
-void SetApplication(IApplication* app) { g_app = app; }
-void SetClock(IClock* clock) { g_clock = clock; }
-void SetProfileFiles(IProfileFiles* files) { g_profile = files; }
+void SetApplication(IApplication* app) {
+    g_app = app;
+}
+void SetClock(IClock* clock) {
+    g_clock = clock;
+}
+void SetProfileFiles(IProfileFiles* files) {
+    g_profile = files;
+}
 
 }  // namespace qv

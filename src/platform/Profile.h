@@ -21,8 +21,8 @@ public:
 
     // Read text with an empty default; "0x"/"0X" followed by hex digits, or an integer with
     // leading blanks, sign and "$" hex; anything else (and a missing key) gives `def`.
-    int32_t ReadInteger(const std::string& file, const std::string& section,
-                        const std::string& key, int32_t def);
+    int32_t ReadInteger(const std::string& file, const std::string& section, const std::string& key,
+                        int32_t def);
 };
 
 // The integer rule of ReadInteger, on a text already read.

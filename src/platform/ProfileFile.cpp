@@ -17,9 +17,9 @@ namespace ini {
 namespace {
 
 struct Line {
-    size_t begin;    // first byte of the line
-    size_t end;      // one past its last byte, before the line break
-    size_t next;     // first byte of the following line
+    size_t begin;  // first byte of the line
+    size_t end;    // one past its last byte, before the line break
+    size_t next;   // first byte of the following line
 };
 
 std::vector<Line> SplitLines(std::string_view text) {
@@ -41,7 +41,9 @@ std::vector<Line> SplitLines(std::string_view text) {
     return lines;
 }
 
-bool IsBlankChar(char c) { return c == ' ' || c == '\t'; }
+bool IsBlankChar(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view TrimBlanks(std::string_view s) {
     size_t b = 0, e = s.size();
@@ -50,7 +52,9 @@ std::string_view TrimBlanks(std::string_view s) {
     return s.substr(b, e - b);
 }
 
-bool SameName(std::string_view a, std::string_view b) { return LowerAscii(a) == LowerAscii(b); }
+bool SameName(std::string_view a, std::string_view b) {
+    return LowerAscii(a) == LowerAscii(b);
+}
 
 // A section header gives its name; anything else gives false.
 bool SectionName(std::string_view line, std::string_view* name) {
@@ -99,7 +103,9 @@ bool LocateSection(const std::vector<Line>& lines, std::string_view text, std::s
     return false;
 }
 
-bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+bool HasLineBreak(std::string_view s) {
+    return s.find_first_of("\r\n") != std::string_view::npos;
+}
 
 }  // namespace
 
@@ -174,7 +180,7 @@ bool ReadAll(const std::string& path, std::string* text, bool* exists) {
     *exists = false;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT;
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return false;
@@ -236,7 +242,7 @@ bool ProfileFile::WriteString(const std::string& file, const std::string& sectio
     if (exists && updated == text) return true;
 
     mode_t mode = 0600;  // the file holds a password: owner only, unless it already exists
-    struct stat st{};
+    struct stat st {};
     if (exists && stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
 
     std::string tmp = path + ".XXXXXX";

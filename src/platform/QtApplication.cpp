@@ -56,7 +56,9 @@ void QtApplication::Restore() {
     main_->activateWindow();
 }
 
-bool QtApplication::IsMinimized() const { return main_ && main_->isMinimized(); }
+bool QtApplication::IsMinimized() const {
+    return main_ && main_->isMinimized();
+}
 
 void QtApplication::BringToFront() {
     if (!main_) return;
@@ -65,7 +67,9 @@ void QtApplication::BringToFront() {
     main_->activateWindow();
 }
 
-void QtApplication::MessageBox(const std::string& text) { MessageBox(text, Title()); }
+void QtApplication::MessageBox(const std::string& text) {
+    MessageBox(text, Title());
+}
 
 void QtApplication::MessageBox(const std::string& text, const std::string& caption) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption),
@@ -97,7 +101,7 @@ void QtApplication::CloseOnTerminationSignals() {
         else
             QCoreApplication::quit();
     });
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;

@@ -43,9 +43,10 @@ TEST_F(FormFixture, LogLineLayoutDropsTheMilliseconds) {
 }
 
 TEST_F(FormFixture, SettingsAreLoadedIntoTheControls) {
-    WriteIni("SERVERNAME=db1\r\nDATABASENAME=/data/x.fdb\r\nUSERNAME=\r\nPASSWORD=p w\r\n"
-             "LOGNAME=/logs\r\nBACKUPTIME=0830\r\nBACKUPDIR=/bak\r\nBACKUPNAME=\"manual \"\r\n"
-             "PROTOCAL=0\r\nBACKUPMODE=2\r\nNAMETYPE=1\r\nTIMEMODE=7\r\n");
+    WriteIni(
+        "SERVERNAME=db1\r\nDATABASENAME=/data/x.fdb\r\nUSERNAME=\r\nPASSWORD=p w\r\n"
+        "LOGNAME=/logs\r\nBACKUPTIME=0830\r\nBACKUPDIR=/bak\r\nBACKUPNAME=\"manual \"\r\n"
+        "PROTOCAL=0\r\nBACKUPMODE=2\r\nNAMETYPE=1\r\nTIMEMODE=7\r\n");
     TQuorvaneForm& f = Start();
     EXPECT_EQ(f.Edit1->text(), "db1");
     EXPECT_FALSE(f.Edit1->isVisibleTo(&f));  // Local hides the server name but keeps it

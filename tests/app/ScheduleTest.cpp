@@ -17,8 +17,8 @@ TEST(DateTexts, PadAndPrefixes) {
 
 TEST(Schedule, EveryDateModeOnEveryWeekday) {
     // Rows: date modes 0..4 and two without a selection; columns: day numbers 1 (Sunday)..7.
-    const char* expected[] = {"1111111", "0111110", "0000001", "1000000", "1000001", "0000000",
-                              "0000000"};
+    const char* expected[] = {"1111111", "0111110", "0000001", "1000000",
+                              "1000001", "0000000", "0000000"};
     const int modes[] = {0, 1, 2, 3, 4, -1, 5};
     for (int m = 0; m < 7; ++m)
         for (int day = 1; day <= 7; ++day)

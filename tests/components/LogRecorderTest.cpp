@@ -79,7 +79,8 @@ TEST_F(LogRecorderTest, HandlerCanVetoOrRedirect) {
     r.SetDirectory(dir.path());
     r.SetFileName("A");
     std::string seen_name;
-    r.OnWriteMessage = [&](TLogRecorder* sender, std::string& name, std::string& msg, bool& cancel) {
+    r.OnWriteMessage = [&](TLogRecorder* sender, std::string& name, std::string& msg,
+                           bool& cancel) {
         EXPECT_EQ(sender, &r);
         seen_name = name;
         if (msg == "veto") cancel = true;

@@ -28,8 +28,8 @@ public:
         time_t secs = static_cast<time_t>(total >= 0 ? total / 1000 : (total - 999) / 1000);
         int64_t rem = total - static_cast<int64_t>(secs) * 1000;
         gmtime_r(&secs, &t);
-        now = {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
-               static_cast<int>(rem)};
+        now = {t.tm_year + 1900, t.tm_mon + 1,         t.tm_mday, t.tm_hour, t.tm_min,
+               t.tm_sec,         static_cast<int>(rem)};
     }
 };
 

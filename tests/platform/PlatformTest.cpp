@@ -31,19 +31,19 @@ TEST(Strings, ParseInt32) {
 TEST(Strings, CutUtf8NeverSplitsACharacter) {
     EXPECT_EQ(CutUtf8("abc", 5), "abc");
     EXPECT_EQ(CutUtf8("abcdef", 3), "abc");
-    EXPECT_EQ(CutUtf8("a中", 2), "a");   // 中 is three bytes
+    EXPECT_EQ(CutUtf8("a中", 2), "a");  // 中 is three bytes
     EXPECT_EQ(CutUtf8("a中", 3), "a");
     EXPECT_EQ(CutUtf8("a中b", 4), "a中");
 }
 
 TEST(Clock, DayNumberCountsFromJanuaryFirstOfYearOne) {
-    EXPECT_EQ(DayNumber(1, 1, 1), 2);         // a Monday
-    EXPECT_EQ(DayNumber(2026, 12, 6), 1);     // Sunday
-    EXPECT_EQ(DayNumber(2026, 12, 7), 2);     // Monday
-    EXPECT_EQ(DayNumber(2026, 12, 12), 7);    // Saturday
-    EXPECT_EQ(DayNumber(2024, 2, 29), 5);     // Thursday
-    EXPECT_EQ(DayNumber(2000, 3, 1), 4);      // Wednesday, after a 400-year leap day
-    EXPECT_EQ(DayNumber(1900, 3, 1), 5);      // Thursday, 1900 not leap
+    EXPECT_EQ(DayNumber(1, 1, 1), 2);       // a Monday
+    EXPECT_EQ(DayNumber(2026, 12, 6), 1);   // Sunday
+    EXPECT_EQ(DayNumber(2026, 12, 7), 2);   // Monday
+    EXPECT_EQ(DayNumber(2026, 12, 12), 7);  // Saturday
+    EXPECT_EQ(DayNumber(2024, 2, 29), 5);   // Thursday
+    EXPECT_EQ(DayNumber(2000, 3, 1), 4);    // Wednesday, after a 400-year leap day
+    EXPECT_EQ(DayNumber(1900, 3, 1), 5);    // Thursday, 1900 not leap
 }
 
 TEST(Clock, NextTickLandsJustPastTheNextMinute) {

@@ -51,8 +51,7 @@ TEST(IniText, ReadsHandEditedFilesTheWindowsWay) {
 }
 
 TEST(IniText, WritingKeepsEveryOtherByte) {
-    const std::string text =
-        "; keep me\n[Para]\nA=1\n\n; note\nB = 2 \n\n[Other]\r\nC=3";
+    const std::string text = "; keep me\n[Para]\nA=1\n\n; note\nB = 2 \n\n[Other]\r\nC=3";
     std::string out;
     ASSERT_TRUE(ini::Set(text, "para", "b", "new", &out));
     EXPECT_EQ(out, "; keep me\n[Para]\nA=1\n\n; note\nb=new\r\n\n[Other]\r\nC=3");
@@ -67,9 +66,9 @@ TEST(IniText, WritingKeepsEveryOtherByte) {
 }
 
 TEST(IniText, AwkwardValuesReadBackExactly) {
-    for (std::string v : {" lead", "trail ", "  both  ", "\"quoted\"", "'single'", "\"", "'",
-                          "a\"b", "x=y", ";not a comment", "[notsection]", "", "中文 名稱 ",
-                          "\t tab"}) {
+    for (std::string v :
+         {" lead", "trail ", "  both  ", "\"quoted\"", "'single'", "\"", "'", "a\"b", "x=y",
+          ";not a comment", "[notsection]", "", "中文 名稱 ", "\t tab"}) {
         std::string out;
         ASSERT_TRUE(ini::Set("[Para]\r\n", "Para", "K", v, &out)) << v;
         EXPECT_EQ(Get(out, "Para", "K"), v) << out;
@@ -129,7 +128,7 @@ TEST(ProfileFile, WriteCreatesOwnerOnlyFileAndKeepsExistingMode) {
     TempDir dir;
     ProfileFile files;
     ASSERT_TRUE(files.WriteString(dir / "new.ini", "Para", "PASSWORD", "secret"));
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat((dir / "new.ini").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(ReadFile(dir / "new.ini"), "[Para]\r\nPASSWORD=secret\r\n");

@@ -1,0 +1,42 @@
+#pragma once
+// Loading the client library at run time and calling it through resolved entry points only.
+#include <string>
+#include <vector>
+
+#include "IBHeader.h"
+
+namespace qv {
+
+// Loads the library when it is not loaded; raises ClientLibraryMissing when it still is not.
+void EnsureClientLibrary();
+// Loads the first library of the search list that the system's loader finds and resolves its
+// entry points. A missing required entry point raises EOSError and leaves nothing loaded.
+void LoadClientLibrary();
+// Releases the library (done at process end).
+void FreeClientLibrary();
+bool ClientLibraryLoaded();
+// 6 when the library has the newer entry points, 5 otherwise (0 before a load).
+int ClientVersion();
+
+// The names tried in order, each through the system's library search path:
+// "libfbclient.so.2" (the Firebird client), then "libfbclient.so".
+const std::vector<std::string>& ClientLibraryNames();
+// Replaces the search list (tests load their own libraries this way).
+void SetClientLibraryNames(std::vector<std::string> names);
+
+// The calling thread's status vector (20 words).
+ISC_STATUS* StatusVector();
+
+// The calls this client makes. Each goes only through an entry point that the load resolved;
+// without a loaded library they raise ClientLibraryMissing.
+namespace ClientLibrary {
+ISC_STATUS ServiceAttach(ISC_STATUS* status, unsigned short name_length, const char* name,
+                         isc_svc_handle* handle, unsigned short spb_length, const char* spb);
+ISC_STATUS ServiceDetach(ISC_STATUS* status, isc_svc_handle* handle);
+ISC_STATUS ServiceStart(ISC_STATUS* status, isc_svc_handle* handle, isc_resv_handle* reserved,
+                        unsigned short length, const char* request);
+ISC_LONG SqlCode(const ISC_STATUS* status);
+ISC_LONG Interprete(char* buffer, const ISC_STATUS** cursor);
+}  // namespace ClientLibrary
+
+}  // namespace qv

@@ -1,0 +1,258 @@
+#include "IBServices.h"
+
+#include "IB.h"
+#include "IBIntf.h"
+
+namespace qv {
+
+namespace {
+
+std::function<void(const std::string&)>& TraceSink() {
+    static std::function<void(const std::string&)> sink;
+    return sink;
+}
+
+constexpr size_t kMaxSpbValue = 255;  // one length byte
+constexpr size_t kMaxBlock = 65535;   // sent with a 16-bit length
+
+const char* const kKnownParams[] = {"user_name",
+                                    "sys_user_name",
+                                    "sys_user_name_enc",
+                                    "password",
+                                    "password_enc",
+                                    "command_line",
+                                    "db_name",
+                                    "verbose",
+                                    "options",
+                                    "connect_timeout",
+                                    "dummy_packet_interval",
+                                    "sql_role_name"};
+
+}  // namespace
+
+void SetTraceSink(std::function<void(const std::string&)> sink) {
+    TraceSink() = std::move(sink);
+}
+
+TIBCustomService::TIBCustomService(TComponent* owner) : TComponent(owner) {
+    EnsureClientLibrary();
+    params_.OnChanging = [this] { CheckInactive(); };
+    params_.OnChange = [this] { params_changed_ = true; };
+}
+
+TIBCustomService::~TIBCustomService() {
+    // A destructor cannot pass the detach error on; the handle is dropped all the same.
+    if (Active()) {
+        try {
+            Detach();
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+void TIBCustomService::SetActive(bool value) {
+    if (Loading()) {
+        stream_active_ = value;
+        return;
+    }
+    if (value == Active()) return;
+    if (value)
+        Attach();
+    else
+        Detach();
+}
+
+void TIBCustomService::Loaded() {
+    TComponent::Loaded();
+    if (!stream_active_ || Active()) return;
+    try {
+        Attach();
+    } catch (const std::exception&) {
+        if (!Designing()) throw;
+        // In the designer the error only goes to the application's report.
+    }
+}
+
+void TIBCustomService::SetServerName(const std::string& value) {
+    if (value == server_name_) return;
+    CheckInactive();
+    server_name_ = value;
+}
+
+void TIBCustomService::SetProtocol(TProtocol value) {
+    if (value == protocol_) return;
+    CheckInactive();
+    protocol_ = value;
+    if (protocol_ == TProtocol::Local) server_name_.clear();
+}
+
+void TIBCustomService::CheckInactive() const {
+    if (handle_ != 0) RaiseClientError(ClientErrorCode::ServiceAttached);
+}
+
+void TIBCustomService::CheckActive() {
+    if (stream_active_ && !Active()) Attach();
+    if (handle_ == 0) RaiseClientError(ClientErrorCode::ServiceNotAttached);
+}
+
+void TIBCustomService::TraceReport(const std::string& what) const {
+    if ((trace_flags_ & tfService) && TraceSink()) TraceSink()(Name() + ": " + what);
+}
+
+std::string TIBCustomService::ConnectString() const {
+    switch (protocol_) {
+        case TProtocol::TCP:
+            return server_name_ + ":service_mgr";
+        case TProtocol::SPX:
+            return server_name_ + "@service_mgr";
+        case TProtocol::NamedPipe:
+            return "\\\\" + server_name_ + "\\service_mgr";
+        case TProtocol::Local:
+            break;
+    }
+    return "service_mgr";
+}
+
+std::string TIBCustomService::BuildAttachBlock() const {
+    std::string block{static_cast<char>(isc_spb_version),
+                      static_cast<char>(isc_spb_current_version)};
+    for (const std::string& line : params_.Lines()) {
+        size_t eq = line.find('=');
+        std::string name = eq == std::string::npos ? "" : line.substr(0, eq);
+        if (Trim(name).empty()) continue;
+        name = LowerAscii(name);
+        std::string value = line.substr(eq + 1);
+        if (StartsWith(name, "isc_spb_")) name = name.substr(8);
+        uint8_t code = 0;
+        if (name == "user_name")
+            code = isc_spb_user_name;
+        else if (name == "password")
+            code = isc_spb_password;
+        if (code == 0) {
+            for (const char* known : kKnownParams)
+                if (name == known)
+                    RaiseClientError(ClientErrorCode::ServiceParamNotSupported, {name});
+            RaiseClientError(ClientErrorCode::ServiceParamUnknown, {name});
+        }
+        if (value.size() > kMaxSpbValue)
+            RaiseClientError(ClientErrorCode::ServiceParamTooLong, {name});
+        block += static_cast<char>(code);
+        block += static_cast<char>(value.size());
+        block += value;
+    }
+    if (block.size() > kMaxBlock) RaiseClientError(ClientErrorCode::ServiceRequestTooLong);
+    return block;
+}
+
+bool TIBCustomService::Login() {
+    if (!OnLogin) return false;
+    TStringList login_params;
+    login_params.Assign(params_);
+    OnLogin(this, login_params);
+    params_.Assign(login_params);
+    return true;
+}
+
+void TIBCustomService::Attach() {
+    CheckInactive();
+    if (server_name_.empty() && protocol_ != TProtocol::Local)
+        RaiseClientError(ClientErrorCode::ServerNameMissing);
+    if (login_prompt_ && !Login()) RaiseClientError(ClientErrorCode::OperationCancelled);
+    if (params_changed_) {
+        // Built whole or not at all: after an error the next attach builds it again.
+        attach_block_ = BuildAttachBlock();
+        params_changed_ = false;
+    }
+    const std::string service = ConnectString();
+    if (service.size() > kMaxBlock) RaiseClientError(ClientErrorCode::ServiceRequestTooLong);
+    ISC_STATUS* status = StatusVector();
+    if (ClientLibrary::ServiceAttach(
+            status, static_cast<unsigned short>(service.size()), service.data(), &handle_,
+            static_cast<unsigned short>(attach_block_.size()), attach_block_.data()) > 0) {
+        handle_ = 0;
+        RaiseStatusError();
+    }
+    if (OnAttach) OnAttach(this);
+    TraceReport("[Attach]");
+}
+
+void TIBCustomService::Detach() {
+    CheckActive();
+    ISC_STATUS result = ClientLibrary::ServiceDetach(StatusVector(), &handle_);
+    handle_ = 0;  // detached whatever the result
+    if (result > 0) RaiseStatusError();
+    TraceReport("[Detach]");
+}
+
+void TIBControlService::AppendStringItem(const std::string& value, uint8_t code) {
+    if (value.empty()) return;
+    if (value.size() > kMaxBlock) RaiseClientError(ClientErrorCode::ServiceRequestTooLong);
+    start_params_ += static_cast<char>(code);
+    start_params_ += static_cast<char>(value.size() & 0xFF);
+    start_params_ += static_cast<char>((value.size() >> 8) & 0xFF);
+    start_params_ += value;
+}
+
+void TIBControlService::AppendIntegerItem(int32_t value, uint8_t code) {
+    auto v = static_cast<uint32_t>(value);
+    start_params_ += static_cast<char>(code);
+    for (int i = 0; i < 4; ++i) start_params_ += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+void TIBControlService::ServiceStart() {
+    CheckActive();
+    try {
+        PrepareStartRequest();
+    } catch (...) {
+        start_params_.clear();
+        throw;
+    }
+    // The start block lives only for the call: released and emptied on every path.
+    struct Release {
+        std::string& params;
+        std::string block;
+        ~Release() {
+            block.clear();
+            block.shrink_to_fit();
+            params.clear();
+        }
+    } start{start_params_, {}};
+    if (start_params_.empty()) RaiseClientError(ClientErrorCode::StartParamsMissing);
+    if (start_params_.size() > kMaxBlock) RaiseClientError(ClientErrorCode::ServiceRequestTooLong);
+    start.block = start_params_;
+    if (ClientLibrary::ServiceStart(StatusVector(), &HandleRef(), nullptr,
+                                    static_cast<unsigned short>(start.block.size()),
+                                    start.block.data()) > 0) {
+        HandleRef() = 0;  // counts as detached; the old handle is not detached
+        RaiseStatusError();
+    }
+    TraceReport("[Start]");
+}
+
+void TIBControlAndQueryService::SetBufferSize(int32_t value) {
+    if (value == buffer_size_) return;
+    buffer_size_ = value;
+    if (has_output_buffer_) output_buffer_.assign(static_cast<size_t>(value > 0 ? value : 0), '\0');
+}
+
+void TIBBackupService::PrepareStartRequest() {
+    if (database_name_.empty()) RaiseClientError(ClientErrorCode::StartParamsMissing);
+    SetAction(isc_action_svc_backup);
+    start_params_.assign(1, static_cast<char>(isc_action_svc_backup));
+    AppendStringItem(database_name_, isc_spb_dbname);
+    AppendIntegerItem(static_cast<int32_t>(options_), isc_spb_options);
+    if (Verbose()) start_params_ += static_cast<char>(isc_spb_verbose);
+    if (blocking_factor_ > 0) AppendIntegerItem(blocking_factor_, isc_spb_bkp_factor);
+    for (const std::string& line : backup_file_.Lines()) {
+        if (Trim(line).empty()) continue;
+        size_t eq = line.find('=');
+        if (eq == std::string::npos) {
+            AppendStringItem(line, isc_spb_bkp_file);
+        } else {
+            AppendStringItem(line.substr(0, eq), isc_spb_bkp_file);
+            AppendIntegerItem(StrToInt(line.substr(eq + 1)), isc_spb_bkp_length);
+        }
+    }
+}
+
+}  // namespace qv

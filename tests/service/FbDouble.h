@@ -1,0 +1,71 @@
+#pragma once
+// Test-side handle on the client-library double that the program loaded.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fbdouble/FbDoubleControl.h"
+
+namespace qv::test {
+
+class FbDouble {
+public:
+    // path: the double's file, as the program's loader found it.
+    explicit FbDouble(const std::string& path) {
+        handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+        if (!handle_) return;
+        reset_ = reinterpret_cast<fbd_reset_fn>(dlsym(handle_, "fbd_reset"));
+        script_ = reinterpret_cast<fbd_script_fn>(dlsym(handle_, "fbd_script"));
+        count_ = reinterpret_cast<fbd_call_count_fn>(dlsym(handle_, "fbd_call_count"));
+        call_ = reinterpret_cast<fbd_call_fn>(dlsym(handle_, "fbd_call"));
+        open_ = reinterpret_cast<fbd_open_handles_fn>(dlsym(handle_, "fbd_open_handles"));
+    }
+    ~FbDouble() {
+        if (handle_) dlclose(handle_);
+    }
+    bool ok() const { return handle_ && reset_ && script_ && count_ && call_ && open_; }
+
+    void Reset() { reset_(); }
+    // The next call of fn fails with this code, SQL code and status texts.
+    void Fail(const char* fn, intptr_t code, int32_t sqlcode, std::vector<std::string> texts) {
+        std::vector<const char*> p;
+        for (auto& t : texts) p.push_back(t.c_str());
+        script_(fn, 1, code, sqlcode, p.data(), static_cast<int>(p.size()));
+    }
+    // Services calls only (the status-text calls are left out).
+    std::vector<FbdCall> ServiceCalls() const {
+        std::vector<FbdCall> out;
+        for (int i = 0; i < count_(); ++i)
+            if (call_(i)->name.rfind("isc_service_", 0) == 0) out.push_back(*call_(i));
+        return out;
+    }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> out;
+        for (auto& c : ServiceCalls()) out.push_back(c.name);
+        return out;
+    }
+    int OpenHandles() const { return open_(); }
+
+private:
+    void* handle_ = nullptr;
+    fbd_reset_fn reset_ = nullptr;
+    fbd_script_fn script_ = nullptr;
+    fbd_call_count_fn count_ = nullptr;
+    fbd_call_fn call_ = nullptr;
+    fbd_open_handles_fn open_ = nullptr;
+};
+
+// Bytes written as a readable list, for comparisons that show where they differ.
+inline std::vector<int> Bytes(const std::string& s) {
+    return std::vector<int>(reinterpret_cast<const unsigned char*>(s.data()),
+                            reinterpret_cast<const unsigned char*>(s.data()) + s.size());
+}
+inline std::vector<int> Cat(std::initializer_list<std::vector<int>> parts) {
+    std::vector<int> out;
+    for (auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+}  // namespace qv::test

@@ -1,0 +1,348 @@
+// The service components over the client-library double: exact bytes, failures and states.
+#include "IBServices.h"
+
+#include <gtest/gtest.h>
+
+#include "FbDouble.h"
+#include "IB.h"
+#include "IBIntf.h"
+
+namespace qv {
+namespace {
+
+using test::Bytes;
+using test::Cat;
+
+const char* const kDouble = FBD_FULL_DIR "/libfbclient.so.2";
+
+class ServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FreeClientLibrary();
+        SetClientLibraryNames({kDouble});
+        EnsureClientLibrary();
+        dbl = std::make_unique<test::FbDouble>(kDouble);
+        ASSERT_TRUE(dbl->ok());
+        dbl->Reset();
+        svc = std::make_unique<TIBBackupService>(nullptr);
+        svc->SetName("IBBackupService1");
+        svc->SetLoginPrompt(false);
+        svc->SetProtocol(TProtocol::TCP);
+        svc->SetServerName("localhost");
+        svc->Params().Add("user_name=SYSDBA");
+        svc->Params().Add("password=tidewater");
+    }
+    void TearDown() override {
+        svc.reset();
+        dbl.reset();
+    }
+    // The message of the exception that `f` raises, or "<none>".
+    template <class E, class F>
+    std::string Raised(F f) {
+        try {
+            f();
+        } catch (const E& e) {
+            return e.what();
+        }
+        return "<none>";
+    }
+    std::unique_ptr<test::FbDouble> dbl;
+    std::unique_ptr<TIBBackupService> svc;
+};
+
+TEST_F(ServiceTest, AttachBlockBytes) {
+    svc->SetActive(true);
+    ASSERT_TRUE(svc->Active());
+    auto calls = dbl->ServiceCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].data, "localhost:service_mgr");
+    EXPECT_EQ(Bytes(calls[0].spb),
+              Cat({{0x02, 0x02, 0x1C, 0x06}, Bytes("SYSDBA"), {0x1D, 0x09}, Bytes("tidewater")}));
+    EXPECT_EQ(calls[0].handle_in, 0u);  // null on entry
+}
+
+TEST_F(ServiceTest, ParamLinesAreReadLikeTheOriginal) {
+    svc->Params().Clear();
+    for (const char* line : {"ISC_SPB_USER_NAME=x", "", "no equals sign", "  =skipped",
+                             "user_name=", "password=a=b", "User_Name=second"})
+        svc->Params().Add(line);
+    svc->SetActive(true);
+    EXPECT_EQ(Bytes(svc->AttachBlock()),
+              Cat({{0x02, 0x02, 0x1C, 0x01, 'x', 0x1C, 0x00, 0x1D, 0x03, 'a', '=', 'b', 0x1C, 0x06},
+                   Bytes("second")}));
+}
+
+TEST_F(ServiceTest, ParameterNameErrorsSendNothingAndTheBlockIsBuiltAgain) {
+    svc->Params().Add("sql_role_name=r");
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->SetActive(true); }), "SPB Constant Not supported");
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->SetActive(true); }), "SPB Constant Not supported");
+    svc->Params().Clear();
+    svc->Params().Add(" user_name=x");  // a blank before the name: unknown
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->SetActive(true); }), "SPB Constant Unknown");
+    svc->Params().Clear();
+    svc->Params().Add("password=" + std::string(256, 'p'));
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->SetActive(true); }),
+              "SPB parameter password is longer than 255 bytes and cannot be sent");
+    EXPECT_FALSE(svc->Active());
+    EXPECT_TRUE(dbl->ServiceCalls().empty());
+    svc->Params().Clear();
+    svc->Params().Add("password=" + std::string(255, 'p'));
+    svc->SetActive(true);
+    EXPECT_EQ(dbl->ServiceCalls().at(0).spb.size(), 2u + 2u + 255u);
+}
+
+TEST_F(ServiceTest, ServiceNamesPerProtocol) {
+    svc->SetProtocol(TProtocol::SPX);
+    EXPECT_EQ(svc->ConnectString(), "localhost@service_mgr");
+    svc->SetProtocol(TProtocol::NamedPipe);
+    EXPECT_EQ(svc->ConnectString(), "\\\\localhost\\service_mgr");
+    svc->SetProtocol(TProtocol::Local);
+    EXPECT_EQ(svc->ServerName(), "");  // Local empties the server name
+    svc->SetActive(true);
+    EXPECT_EQ(dbl->ServiceCalls().at(0).data, "service_mgr");
+}
+
+TEST_F(ServiceTest, NetworkProtocolWithoutServerNameFailsBeforeAnyCall) {
+    svc->SetServerName("");
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->SetActive(true); }), "Server Name Missing");
+    EXPECT_FALSE(svc->Active());
+    EXPECT_TRUE(dbl->ServiceCalls().empty());
+}
+
+TEST_F(ServiceTest, WhileAttachedSettingsRefuseChanges) {
+    svc->SetActive(true);
+    svc->SetActive(true);  // same value: nothing
+    EXPECT_EQ(dbl->ServiceCalls().size(), 1u);
+    const std::string attached = "Cannot perform operation -- service is attached";
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->Params().Add("x=y"); }), attached);
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->Params().Clear(); }), attached);
+    EXPECT_EQ(svc->Params().Count(), 2u);
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->SetServerName("other"); }), attached);
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->SetProtocol(TProtocol::Local); }), attached);
+    svc->SetProtocol(TProtocol::TCP);  // unchanged value: accepted
+    svc->SetServerName("localhost");
+    svc->SetLoginPrompt(false);
+    svc->SetActive(false);
+    EXPECT_EQ(dbl->Names(), (std::vector<std::string>{"isc_service_attach", "isc_service_detach"}));
+    EXPECT_EQ(dbl->OpenHandles(), 0);
+    const std::string detached = "Cannot perform operation -- service is not attached";
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->ServiceStart(); }), detached);
+}
+
+TEST_F(ServiceTest, LoginStep) {
+    svc->SetLoginPrompt(true);
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->SetActive(true); }),
+              "Operation cancelled at user's request");
+    EXPECT_TRUE(dbl->ServiceCalls().empty());
+    svc->OnLogin = [](TIBCustomService*, TStringList& params) {
+        params.Clear();
+        params.Add("user_name=fromlogin");
+    };
+    svc->SetActive(true);
+    EXPECT_EQ(svc->Params().Lines(), std::vector<std::string>{"user_name=fromlogin"});
+    EXPECT_EQ(Bytes(dbl->ServiceCalls().at(0).spb),
+              Cat({{0x02, 0x02, 0x1C, 0x09}, Bytes("fromlogin")}));
+}
+
+TEST_F(ServiceTest, AttachFailureCarriesTheServerTexts) {
+    dbl->Fail("isc_service_attach", 335544721, -902,
+              {"Unable to complete network request to host \"localhost\".",
+               "Failed to establish a connection."});
+    try {
+        svc->SetActive(true);
+        FAIL();
+    } catch (const EIBInterBaseError& e) {
+        EXPECT_EQ(e.SqlCode(), -902);
+        EXPECT_EQ(e.StatusCode(), 335544721);
+        EXPECT_STREQ(e.what(),
+                     "Unable to complete network request to host \"localhost\".\r\n"
+                     "Failed to establish a connection");
+    }
+    EXPECT_FALSE(svc->Active());
+    EXPECT_EQ(svc->Handle(), 0u);
+}
+
+TEST_F(ServiceTest, StatusTextJoiningRules) {
+    struct Case {
+        std::vector<std::string> texts;
+        std::string message;
+    } cases[] = {
+        {{"line\n", "next"}, "line\nnext"},
+        {{"a", "b", "c."}, "a\r\nb\r\nc"},
+        {{"two dots.."}, "two dots."},
+        {{}, ""},
+    };
+    for (auto& c : cases) {
+        dbl->Fail("isc_service_attach", 42, -1, c.texts);
+        try {
+            svc->SetActive(true);
+            FAIL();
+        } catch (const EIBInterBaseError& e) {
+            EXPECT_EQ(e.what(), c.message);
+            EXPECT_EQ(e.StatusCode(), 42);
+            EXPECT_EQ(e.SqlCode(), -1);
+        }
+    }
+}
+
+TEST_F(ServiceTest, SqlCode551IsARoleError) {
+    dbl->Fail("isc_service_attach", 335544352, -551, {"no permission"});
+    EXPECT_EQ(Raised<EIBInterBaseRoleError>([&] { svc->SetActive(true); }), "no permission");
+    dbl->Fail("isc_service_attach", 1, 0, {"zero"});
+    EXPECT_EQ(Raised<EIBInterBaseError>([&] { svc->SetActive(true); }), "zero");
+    dbl->Fail("isc_service_attach", 1, 0, {"zero"});
+    try {
+        svc->SetActive(true);
+    } catch (const EIBInterBaseRoleError&) {
+        ADD_FAILURE() << "SQLCODE 0 raised a role error";
+    } catch (const EIBInterBaseError&) {
+    }
+}
+
+TEST_F(ServiceTest, DetachFailureStillEndsDetached) {
+    svc->SetActive(true);
+    dbl->Fail("isc_service_detach", 335544721, -902, {"lost"});
+    EXPECT_EQ(Raised<EIBInterBaseError>([&] { svc->SetActive(false); }), "lost");
+    EXPECT_FALSE(svc->Active());
+}
+
+std::vector<int> DefaultRequest(const std::string& db, const std::string& file) {
+    auto len = [](const std::string& s) {
+        return std::vector<int>{static_cast<int>(s.size() & 0xFF), static_cast<int>(s.size() >> 8)};
+    };
+    return Cat(
+        {{0x01, 0x6A}, len(db), Bytes(db), {0x6C, 0, 0, 0, 0, 0x05}, len(file), Bytes(file)});
+}
+
+TEST_F(ServiceTest, BackupRequestOfTheProgram) {
+    svc->SetDatabaseName("/var/lib/firebird/data/t.fdb");
+    svc->BackupFile().Add("/var/bak/Day07.gbk");
+    svc->OnAttach = [](TIBCustomService* s) {
+        static_cast<TIBBackupService*>(s)->ServiceStart();
+        s->SetActive(false);
+    };
+    svc->SetActive(true);
+    EXPECT_FALSE(svc->Active());
+    auto calls = dbl->ServiceCalls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[1].name, "isc_service_start");
+    EXPECT_EQ(Bytes(calls[1].data),
+              DefaultRequest("/var/lib/firebird/data/t.fdb", "/var/bak/Day07.gbk"));
+    EXPECT_EQ(calls[1].handle_in, calls[2].handle_in);
+    EXPECT_EQ(calls[1].reserved_not_null, 0);
+    EXPECT_TRUE(svc->StartParams().empty());
+    EXPECT_EQ(svc->Action(), 1);
+}
+
+TEST_F(ServiceTest, RequestItemsInOrder) {
+    svc->SetActive(true);
+    svc->SetDatabaseName("db");
+    svc->SetVerbose(true);
+    svc->SetBlockingFactor(3);
+    svc->SetOptions(IgnoreChecksums | MetadataOnly | ConvertExtTables);
+    for (const char* line : {"a.gbk", "   ", "", "b.gbk=2048", " c.gbk "})
+        svc->BackupFile().Add(line);
+    svc->ServiceStart();
+    EXPECT_EQ(Bytes(dbl->ServiceCalls().at(1).data),
+              (std::vector<int>{0x01, 0x6A, 2,    0, 'd', 'b',  0x6C, 0x45, 0,   0,    0,    0x6B,
+                                0x06, 3,    0,    0, 0,   0x05, 5,    0,    'a', '.',  'g',  'b',
+                                'k',  0x05, 5,    0, 'b', '.',  'g',  'b',  'k', 0x07, 0x00, 0x08,
+                                0x00, 0x00, 0x05, 7, 0,   ' ',  'c',  '.',  'g', 'b',  'k',  ' '}));
+}
+
+TEST_F(ServiceTest, EmptyFileListStillSendsAndNonPositiveFactorIsLeftOut) {
+    svc->SetActive(true);
+    svc->SetDatabaseName("db");
+    svc->SetBlockingFactor(-5);
+    svc->ServiceStart();
+    EXPECT_EQ(Bytes(dbl->ServiceCalls().at(1).data),
+              (std::vector<int>{0x01, 0x6A, 2, 0, 'd', 'b', 0x6C, 0, 0, 0, 0}));
+}
+
+TEST_F(ServiceTest, RequestsThatCannotBeBuiltSendNothingAndStayAttached) {
+    svc->SetActive(true);
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->ServiceStart(); }),
+              "start Parameters missing or incorrect");
+    svc->SetDatabaseName("db");
+    svc->BackupFile().Add("x.gbk=big");
+    EXPECT_EQ(Raised<EConvertError>([&] { svc->ServiceStart(); }),
+              "'big' is not a valid integer value");
+    svc->BackupFile().Clear();
+    svc->BackupFile().Add(std::string(65536, 'f'));
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->ServiceStart(); }),
+              "Service request is longer than 65535 bytes and cannot be sent");
+    svc->BackupFile().Clear();
+    svc->BackupFile().Add(std::string(65535 - 10, 'f'));  // the item fits, the request does not
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->ServiceStart(); }),
+              "Service request is longer than 65535 bytes and cannot be sent");
+    EXPECT_TRUE(svc->Active());
+    EXPECT_TRUE(svc->StartParams().empty());
+    EXPECT_EQ(dbl->Names(), std::vector<std::string>{"isc_service_attach"});
+}
+
+TEST_F(ServiceTest, FailedStartDropsTheHandleWithoutDetaching) {
+    svc->SetActive(true);
+    svc->SetDatabaseName("db");
+    svc->BackupFile().Add("");
+    dbl->Fail(
+        "isc_service_start", 336330762, -901,
+        {"requires both input and output filenames", "Exiting before completion due to errors"});
+    EXPECT_EQ(
+        Raised<EIBInterBaseError>([&] { svc->ServiceStart(); }),
+        "requires both input and output filenames\r\nExiting before completion due to errors");
+    EXPECT_FALSE(svc->Active());
+    EXPECT_TRUE(svc->StartParams().empty());
+    svc->SetActive(true);  // attaches afresh
+    EXPECT_EQ(dbl->Names(), (std::vector<std::string>{"isc_service_attach", "isc_service_start",
+                                                      "isc_service_attach"}));
+}
+
+TEST_F(ServiceTest, AttachHandlerErrorsComeOutOfTheActiveWrite) {
+    svc->OnAttach = [](TIBCustomService*) { throw EIBClientError(7, "from handler"); };
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->SetActive(true); }), "from handler");
+    EXPECT_TRUE(svc->Active());  // the handler failed after the attach
+}
+
+TEST_F(ServiceTest, ActiveReadFromALayoutAttachesAfterLoading) {
+    TComponent form;
+    form.BeginLoading();
+    auto* s = new TIBBackupService(&form);
+    s->SetActive(true);  // only remembered while loading
+    s->SetLoginPrompt(false);
+    s->SetProtocol(TProtocol::Local);
+    EXPECT_FALSE(s->Active());
+    EXPECT_TRUE(dbl->ServiceCalls().empty());
+    form.EndLoading();
+    EXPECT_TRUE(s->Active());
+}
+
+TEST_F(ServiceTest, TraceReportsOnlyWithTheServiceFlag) {
+    std::vector<std::string> seen;
+    SetTraceSink([&](const std::string& s) { seen.push_back(s); });
+    svc->SetActive(true);
+    svc->SetActive(false);
+    svc->SetTraceFlags(tfService);
+    svc->SetActive(true);
+    svc->SetDatabaseName("db");
+    svc->ServiceStart();
+    svc->SetActive(false);
+    SetTraceSink(nullptr);
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"IBBackupService1: [Attach]", "IBBackupService1: [Start]",
+                                        "IBBackupService1: [Detach]"}));
+}
+
+TEST_F(ServiceTest, DestroyingAnAttachedComponentDetaches) {
+    svc->SetActive(true);
+    svc.reset();
+    EXPECT_EQ(dbl->OpenHandles(), 0);
+}
+
+TEST_F(ServiceTest, BufferSizeDefaultAndChange) {
+    EXPECT_EQ(svc->BufferSize(), 32000);
+    svc->SetBufferSize(1024);
+    EXPECT_EQ(svc->BufferSize(), 1024);
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,219 @@
+// A stand-in for the Firebird client library, for tests only. It exports the entry points the
+// program resolves, records the exact bytes of every services call, and answers with scripted
+// results and status texts. Built three times: complete, without one required entry point
+// (FBD_MISSING_REQUIRED), and without isc_rollback_retaining and the newer calls (FBD_V5).
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "FbDoubleControl.h"
+
+namespace {
+
+using ISC_STATUS = intptr_t;
+using ISC_LONG = int32_t;
+using Handle = unsigned int;
+
+struct Outcome {
+    ISC_STATUS result = 0;
+    ISC_STATUS code = 0;
+    ISC_LONG sqlcode = 0;
+    std::vector<std::string> texts;
+};
+
+struct State {
+    std::mutex mu;
+    std::vector<FbdCall> calls;
+    std::map<std::string, std::deque<Outcome>> scripts;
+    Outcome last_failure;
+    size_t next_text = 0;
+    Handle next_handle = 1001;
+    std::vector<Handle> open_handles;
+};
+
+State& S() {
+    static State s;
+    return s;
+}
+
+[[maybe_unused]] Outcome Next(const char* fn) {
+    auto& q = S().scripts[fn];
+    if (q.empty()) return {};
+    Outcome o = q.front();
+    q.pop_front();
+    return o;
+}
+
+[[maybe_unused]] ISC_STATUS Finish(ISC_STATUS* status, const Outcome& o) {
+    for (int i = 0; i < 20; ++i) status[i] = 0;
+    if (o.result > 0) {
+        status[0] = 1;
+        status[1] = o.code;
+        status[2] = 0;
+        S().last_failure = o;
+        S().next_text = 0;
+    }
+    return o.result;
+}
+
+void Record(FbdCall call) {
+    S().calls.push_back(std::move(call));
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- control, used by the tests ----
+FBD_EXPORT void fbd_reset(void) {
+    std::lock_guard lock(S().mu);
+    S().calls.clear();
+    S().scripts.clear();
+    S().last_failure = {};
+    S().next_text = 0;
+    S().next_handle = 1001;
+    S().open_handles.clear();
+}
+
+FBD_EXPORT void fbd_script(const char* fn, intptr_t result, intptr_t code, int32_t sqlcode,
+                           const char* const* texts, int ntexts) {
+    std::lock_guard lock(S().mu);
+    Outcome o{result, code, sqlcode, {}};
+    for (int i = 0; i < ntexts; ++i) o.texts.emplace_back(texts[i]);
+    S().scripts[fn].push_back(o);
+}
+
+FBD_EXPORT int fbd_call_count(void) {
+    return static_cast<int>(S().calls.size());
+}
+
+FBD_EXPORT const FbdCall* fbd_call(int i) {
+    if (i < 0 || i >= static_cast<int>(S().calls.size())) return nullptr;
+    return &S().calls[static_cast<size_t>(i)];
+}
+
+FBD_EXPORT int fbd_open_handles(void) {
+    return static_cast<int>(S().open_handles.size());
+}
+
+// ---- the client library's entry points ----
+#define FBD_DUMMY(name)                \
+    FBD_EXPORT ISC_STATUS name(void) { \
+        return 0;                      \
+    }
+
+FBD_DUMMY(BLOB_get)
+FBD_DUMMY(BLOB_put)
+FBD_DUMMY(isc_sql_interprete)
+FBD_DUMMY(isc_vax_integer)
+FBD_DUMMY(isc_blob_info)
+FBD_DUMMY(isc_open_blob2)
+FBD_DUMMY(isc_close_blob)
+FBD_DUMMY(isc_get_segment)
+FBD_DUMMY(isc_put_segment)
+FBD_DUMMY(isc_create_blob2)
+FBD_DUMMY(isc_decode_date)
+FBD_DUMMY(isc_encode_date)
+FBD_DUMMY(isc_dsql_free_statement)
+FBD_DUMMY(isc_dsql_execute2)
+FBD_DUMMY(isc_dsql_execute)
+FBD_DUMMY(isc_dsql_set_cursor_name)
+FBD_DUMMY(isc_dsql_fetch)
+FBD_DUMMY(isc_dsql_sql_info)
+FBD_DUMMY(isc_dsql_alloc_statement2)
+#ifndef FBD_MISSING_REQUIRED
+FBD_DUMMY(isc_dsql_prepare)
+#endif
+FBD_DUMMY(isc_dsql_describe_bind)
+FBD_DUMMY(isc_dsql_describe)
+FBD_DUMMY(isc_dsql_execute_immediate)
+FBD_DUMMY(isc_drop_database)
+FBD_DUMMY(isc_detach_database)
+FBD_DUMMY(isc_attach_database)
+FBD_DUMMY(isc_database_info)
+FBD_DUMMY(isc_start_multiple)
+FBD_DUMMY(isc_commit_transaction)
+FBD_DUMMY(isc_commit_retaining)
+FBD_DUMMY(isc_rollback_transaction)
+FBD_DUMMY(isc_cancel_events)
+FBD_DUMMY(isc_que_events)
+FBD_DUMMY(isc_event_counts)
+FBD_DUMMY(isc_event_block)
+FBD_DUMMY(isc_free)
+FBD_DUMMY(isc_add_user)
+FBD_DUMMY(isc_delete_user)
+FBD_DUMMY(isc_modify_user)
+FBD_DUMMY(isc_prepare_transaction)
+FBD_DUMMY(isc_prepare_transaction2)
+
+FBD_EXPORT ISC_LONG isc_sqlcode(const ISC_STATUS* status) {
+    std::lock_guard lock(S().mu);
+    Record({"isc_sqlcode", {}, {}, 0, 0});
+    return status[1] ? S().last_failure.sqlcode : 0;
+}
+
+FBD_EXPORT ISC_LONG isc_interprete(char* buffer, ISC_STATUS** cursor) {
+    std::lock_guard lock(S().mu);
+    Record({"isc_interprete", {}, {}, 0, 0});
+    auto& texts = S().last_failure.texts;
+    if (!cursor || !*cursor || S().next_text >= texts.size()) return 0;
+    const std::string& t = texts[S().next_text++];
+    std::memcpy(buffer, t.c_str(), t.size() + 1);
+    *cursor += 2;
+    return static_cast<ISC_LONG>(t.size() > 0 ? t.size() : 1);
+}
+
+#ifndef FBD_V5
+FBD_DUMMY(isc_rollback_retaining)
+FBD_DUMMY(isc_service_query)
+FBD_DUMMY(isc_decode_sql_date)
+FBD_DUMMY(isc_decode_sql_time)
+FBD_DUMMY(isc_decode_timestamp)
+FBD_DUMMY(isc_encode_sql_date)
+FBD_DUMMY(isc_encode_sql_time)
+FBD_DUMMY(isc_encode_timestamp)
+
+FBD_EXPORT ISC_STATUS isc_service_attach(ISC_STATUS* status, unsigned short name_length,
+                                         const char* name, Handle* handle,
+                                         unsigned short spb_length, const char* spb) {
+    std::lock_guard lock(S().mu);
+    Record({"isc_service_attach", std::string(name, name_length), std::string(spb, spb_length),
+            *handle, 0});
+    Outcome o = Next("isc_service_attach");
+    if (o.result == 0) {
+        *handle = S().next_handle++;
+        S().open_handles.push_back(*handle);
+    }
+    return Finish(status, o);
+}
+
+FBD_EXPORT ISC_STATUS isc_service_detach(ISC_STATUS* status, Handle* handle) {
+    std::lock_guard lock(S().mu);
+    Record({"isc_service_detach", {}, {}, *handle, 0});
+    auto& open = S().open_handles;
+    for (size_t i = 0; i < open.size(); ++i)
+        if (open[i] == *handle) {
+            open.erase(open.begin() + static_cast<long>(i));
+            break;
+        }
+    Outcome o = Next("isc_service_detach");
+    *handle = 0;
+    return Finish(status, o);
+}
+
+FBD_EXPORT ISC_STATUS isc_service_start(ISC_STATUS* status, Handle* handle, void* reserved,
+                                        unsigned short length, const char* request) {
+    std::lock_guard lock(S().mu);
+    Record({"isc_service_start",
+            std::string(request, length),
+            {},
+            *handle,
+            reserved == nullptr ? 0 : 1});
+    return Finish(status, Next("isc_service_start"));
+}
+#endif
+}
