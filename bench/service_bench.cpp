@@ -1,0 +1,82 @@
+// Attach + start + detach through TIBBackupService against the same three calls made from a
+// minimal C client, alternating, against the local test server. Prints medians and the ratio.
+//   bench/service_bench [repetitions]   (needs scripts/firebird-server.sh start)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "IBServices.h"
+
+extern "C" int raw_load(void);
+extern "C" int raw_backup(const char* user, const char* password, const char* db, const char* file);
+
+namespace {
+
+std::map<std::string, std::string> ReadEnv() {
+    std::map<std::string, std::string> kv;
+    const char* p = std::getenv("QV_FB_ENV");
+    std::ifstream in(p ? p : "/var/lib/quorvane-fb/env");
+    for (std::string line; std::getline(in, line);) {
+        size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string v = line.substr(eq + 1);
+        if (v.size() >= 2 && v.front() == '\'') v = v.substr(1, v.size() - 2);
+        kv[line.substr(0, eq)] = v;
+    }
+    return kv;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int reps = argc > 1 ? std::atoi(argv[1]) : 100;
+    auto env = ReadEnv();
+    const std::string pw = env["QV_FB_PASSWORD"], db = env["QV_FB_SAMPLE_DB"],
+                      dir = env["QV_FB_BACKUP_DIR"];
+    if (pw.empty() || raw_load() != 0) {
+        std::fprintf(stderr, "needs the local test server and libfbclient.so.2\n");
+        return 1;
+    }
+    qv::TIBBackupService svc(nullptr);
+    svc.SetLoginPrompt(false);
+    svc.SetProtocol(qv::TProtocol::TCP);
+    svc.SetServerName("localhost");
+    svc.OnAttach = [](qv::TIBCustomService* s) {
+        static_cast<qv::TIBBackupService*>(s)->ServiceStart();
+        s->SetActive(false);
+    };
+    using clock = std::chrono::steady_clock;
+    std::vector<double> ours, raw;
+    for (int i = 0; i < reps; ++i) {
+        std::string file = dir + "/bench.gbk";
+        auto t0 = clock::now();
+        if (raw_backup("SYSDBA", pw.c_str(), db.c_str(), file.c_str()) != 0) return 2;
+        auto t1 = clock::now();
+        svc.Params().Clear();
+        svc.Params().Add("user_name=SYSDBA");
+        svc.Params().Add("password=" + pw);
+        svc.SetDatabaseName(db);
+        svc.BackupFile().Clear();
+        svc.BackupFile().Add(file);
+        svc.SetActive(true);
+        auto t2 = clock::now();
+        raw.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+        ours.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
+    }
+    double m_raw = Median(raw), m_ours = Median(ours);
+    std::printf("| path | median ms (n=%d) |\n|---|---|\n", reps);
+    std::printf("| raw C calls | %.3f |\n| TIBBackupService | %.3f |\n", m_raw, m_ours);
+    std::printf("ratio (component / raw): %.3f  (target <= 1.2)\n", m_ours / m_raw);
+    std::remove((dir + "/bench.gbk").c_str());
+    return 0;
+}
