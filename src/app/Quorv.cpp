@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "Application.h"
+#include "BackupNaming.h"
 #include "Clock.h"
 #include "Files.h"
 #include "Platform.h"
@@ -155,6 +156,21 @@ void TQuorvaneForm::CreateControls() {
 }
 
 void TQuorvaneForm::CreateComponents() {
+    // Loads the client library; without it the window is not created.
+    IBBackupService1 = new TIBBackupService(this);
+    IBBackupService1->SetName("IBBackupService1");
+    IBBackupService1->SetProtocol(TProtocol::TCP);
+    TStringList params;
+    params.Add("user_name=SYSDBA");
+    params.Add("password=tidewater");
+    IBBackupService1->SetParams(params);
+    IBBackupService1->SetLoginPrompt(false);
+    IBBackupService1->SetTraceFlags(0);
+    IBBackupService1->OnAttach = [this](TIBCustomService*) { IBBackupService1Attach(); };
+    IBBackupService1->SetBlockingFactor(0);
+    IBBackupService1->SetDatabaseName("employee.fdb");
+    IBBackupService1->SetOptions(0);
+
     Ini1 = new TIni(this);
     Ini1->SetName("Ini1");
     Ini1->SetDataType(TiniType::DsString);
@@ -187,6 +203,7 @@ void TQuorvaneForm::ConnectEvents() {
     connect(ComboBox2, &QComboBox::activated, this, change);
     connect(ComboBox4, &QComboBox::activated, this,
             [this] { Guarded([this] { ComboBox4Change(); }); });
+    connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
     StartButton->OnClick = [this] { Guarded([this] { StartButtonClick(); }); };
     StopButton->OnClick = [this] { Guarded([this] { StopButtonClick(); }); };
 }
@@ -361,8 +378,76 @@ void TQuorvaneForm::ComboBox4Change() {
     MaskEdit1->setVisible(ComboBox4->currentIndex() == 7);
 }
 
+namespace {
+// The service component's protocol for the protocol list's index; false for no selection.
+bool ProtocolOfIndex(int index, TProtocol* protocol) {
+    switch (index) {
+        case 0: *protocol = TProtocol::Local; return true;
+        case 1: *protocol = TProtocol::NamedPipe; return true;
+        case 2: *protocol = TProtocol::SPX; return true;
+        case 3: *protocol = TProtocol::TCP; return true;
+        default: return false;
+    }
+}
+}  // namespace
+
+void TQuorvaneForm::FillBackupService(const std::string& backup_file) {
+    IBBackupService1->Params().Clear();
+    IBBackupService1->Params().Add("user_name=" + user_name_);
+    IBBackupService1->Params().Add("password=" + password_);
+    IBBackupService1->SetDatabaseName(Edit2->text().toStdString());
+    IBBackupService1->SetServerName(Edit1->text().toStdString());
+    IBBackupService1->BackupFile().Clear();
+    IBBackupService1->BackupFile().Add(backup_file);
+    TProtocol protocol;
+    if (ProtocolOfIndex(ComboBox1->currentIndex(), &protocol)) IBBackupService1->SetProtocol(protocol);
+}
+
+void TQuorvaneForm::LogRunFailure() {
+    SaveLog("資料庫 " + IBBackupService1->DatabaseName() + " 服務啟動失敗");
+}
+
 void TQuorvaneForm::DataBackup() {
-    // The backup run itself is not built yet: a match is only logged.
+    const std::string name = BackupName(ComboBox3->currentIndex(), ComboBox4->currentIndex(),
+                                        ComboBox2->currentIndex(), Edit5->text().toStdString(),
+                                        tick_time_, Clock().Now());
+    const std::string path = BackupPath(Edit4->text().toStdString(), name);
+    try {
+        // A connection left open by an earlier run or test is closed first. Should that fail,
+        // the run fails with its own log line instead of ending the program.
+        if (IBBackupService1->Active()) IBBackupService1->SetActive(false);
+    } catch (const std::exception&) {
+        SaveLog("資料庫 " + Edit2->text().toStdString() + " 服務啟動失敗");
+        return;
+    }
+    try {
+        FillBackupService(path);
+        IBBackupService1->SetActive(true);  // the attach event starts the backup
+    } catch (const std::exception&) {
+        LogRunFailure();
+    }
+}
+
+void TQuorvaneForm::IBBackupService1Attach() {
+    if (testing_) return;
+    SaveLog("開始備份" + IBBackupService1->BackupFile()[0]);
+    IBBackupService1->ServiceStart();
+    SaveLog("備份結束...");
+    IBBackupService1->SetActive(false);
+}
+
+void TQuorvaneForm::Button1Click() {
+    if (IBBackupService1->Active()) IBBackupService1->SetActive(false);
+    FillBackupService("TEST.gbk");
+    testing_ = true;
+    try {
+        IBBackupService1->SetActive(true);
+        Application().MessageBox("服務連結成功 !!");
+        IBBackupService1->SetActive(false);
+    } catch (const std::exception&) {
+        Application().MessageBox("服務連結失敗 !!");
+    }
+    testing_ = false;
 }
 
 }  // namespace qv

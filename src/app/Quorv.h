@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Component.h"
+#include "IBServices.h"
 #include "IniFil.h"
 #include "LogRecorder.h"
 #include "MaskEdit.h"
@@ -49,6 +50,7 @@ public:
     QCheckBox* CheckBox1;
 
     // Non-visual components, in layout order.
+    TIBBackupService* IBBackupService1;
     TIni* Ini1;
     TLogRecorder* LogRecorder1;
     TTimer* Timer1;
@@ -68,6 +70,8 @@ public:
     void ComboBox4Change();
     // One backup run with the current settings; reports its own failures in the log.
     virtual void DataBackup();
+    void IBBackupService1Attach();
+    void Button1Click();
 
     const std::string& UserName() const { return user_name_; }
     const std::string& Password() const { return password_; }
@@ -93,6 +97,9 @@ private:
     void CreateComponents();
     void ConnectEvents();
     void WarnIfAppDirNotWritable();
+    // Fills the backup component for a run or a test (the same steps for both).
+    void FillBackupService(const std::string& backup_file);
+    void LogRunFailure();
     std::string DirectoryOfExe() const;
 
     std::string user_name_;

@@ -1,9 +1,25 @@
 // Quorvane: unattended, scheduled backups of one Firebird/InterBase database.
 #include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <memory>
 
 #include "Platform.h"
-#include "Quorv.h"
 #include "QtApplication.h"
+#include "Quorv.h"
+
+namespace {
+
+// The window could not be created (the client library is missing): say so before ending,
+// on stderr and, when there is a screen to show it on, in a message box.
+int ReportStartFailure(qv::QtApplication& application, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", application.Title().c_str(), message.c_str());
+    const QString platform = QGuiApplication::platformName();
+    if (platform != "offscreen" && platform != "minimal") application.MessageBox(message);
+    return 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -11,9 +27,14 @@ int main(int argc, char** argv) {
     qv::SetApplication(&application);
     qv::InstallFontSubstitutes();
 
-    qv::TQuorvaneForm form;
-    application.SetMainWindow(&form);
+    std::unique_ptr<qv::TQuorvaneForm> form;
+    try {
+        form = std::make_unique<qv::TQuorvaneForm>();
+    } catch (const std::exception& e) {
+        return ReportStartFailure(application, e.what());
+    }
+    application.SetMainWindow(form.get());
     application.CloseOnTerminationSignals();
-    if (application.ShowMainForm) form.show();
+    if (application.ShowMainForm) form->show();
     return QApplication::exec();
 }

@@ -1,0 +1,218 @@
+// The backup run and the connection test over the client-library double, which the program
+// finds through the library search path (LD_LIBRARY_PATH points at it for this test program).
+#include <gtest/gtest.h>
+
+#include "FbDouble.h"
+#include "FormFixture.h"
+
+namespace qv::test {
+namespace {
+
+using Msgs = std::vector<std::string>;
+
+class BackupRunTest : public FormFixture {
+protected:
+    void SetUp() override {
+        FormFixture::SetUp();
+        Start();
+        dbl = std::make_unique<FbDouble>("libfbclient.so.2");
+        ASSERT_TRUE(dbl->ok()) << "the program did not load the double";
+        dbl->Reset();
+        form->Edit1->setText("dbhost");
+        form->Edit2->setText("/data/x.fdb");
+        form->Edit4->setText("/var/bak");
+        form->SetUserName("SYSDBA");
+        form->SetPassword("pw");
+        form->StartButton->click();
+        base_log = LogMessages().size();
+    }
+    void TearDown() override {
+        dbl.reset();
+        FormFixture::TearDown();
+    }
+    // A tick at that moment.
+    void TickAt(int y, int mo, int d, int h, int mi) {
+        clock.Set(y, mo, d, h, mi, 0, 500);
+        form->Timer1Timer();
+    }
+    Msgs NewLog() const {
+        Msgs all = LogMessages();
+        return Msgs(all.begin() + static_cast<long>(base_log), all.end());
+    }
+    // The backup file named by the last start request.
+    std::string RequestedFile() const {
+        for (auto& c : dbl->ServiceCalls())
+            if (c.name == "isc_service_start") last_start = c.data;
+        size_t at = last_start.rfind('\x05');
+        if (at == std::string::npos || at + 3 > last_start.size()) return "<none>";
+        size_t len = static_cast<unsigned char>(last_start[at + 1]) |
+                     static_cast<unsigned char>(last_start[at + 2]) << 8;
+        return last_start.substr(at + 3, len);
+    }
+    std::unique_ptr<FbDouble> dbl;
+    size_t base_log = 0;
+    mutable std::string last_start;
+};
+
+TEST_F(BackupRunTest, DayNamesForSpecificTimeEveryDay) {
+    SelectUser(form->ComboBox4, 7);
+    form->MaskEdit1->SetText("0200");
+    form->StartButton->click();
+    base_log = LogMessages().size();
+    TickAt(2027, 3, 7, 2, 0);
+    EXPECT_EQ(RequestedFile(), "/var/bak/Day07.gbk");
+    EXPECT_EQ(NewLog(), (Msgs{"備份條件符合", "開始備份/var/bak/Day07.gbk", "備份結束..."}));
+    TickAt(2027, 3, 31, 2, 0);
+    EXPECT_EQ(RequestedFile(), "/var/bak/Day31.gbk");
+    EXPECT_FALSE(form->IBBackupService1->Active());
+    auto calls = dbl->ServiceCalls();
+    EXPECT_EQ(calls.at(0).data, "dbhost:service_mgr");
+    EXPECT_EQ(Bytes(calls.at(0).spb), Cat({{2, 2, 0x1C, 6}, Bytes("SYSDBA"), {0x1D, 2, 'p', 'w'}}));
+}
+
+TEST_F(BackupRunTest, WeekNamesForSpecificTimeOnOtherDateModes) {
+    SelectUser(form->ComboBox4, 7);
+    form->MaskEdit1->SetText("0200");
+    // Every date mode but "every day" names the file by the day of the week.
+    const struct {
+        int mode, day;
+        const char* file;
+    } cases[] = {{1, 9, "Week4"}, {2, 12, "Week7"}, {3, 13, "Week1"}, {4, 13, "Week1"}, {4, 12, "Week7"}};
+    for (auto& c : cases) {
+        SelectUser(form->ComboBox2, c.mode);
+        form->StartButton->click();
+        TickAt(2026, 12, c.day, 2, 0);
+        EXPECT_EQ(RequestedFile(), std::string("/var/bak/") + c.file + ".gbk") << c.mode;
+    }
+}
+
+TEST_F(BackupRunTest, TickNamesAndManualNames) {
+    SelectUser(form->ComboBox4, 2);
+    form->StartButton->click();
+    TickAt(2026, 12, 7, 13, 30);
+    EXPECT_EQ(RequestedFile(), "/var/bak/1330.gbk");
+    SelectUser(form->ComboBox3, 1);
+    form->Edit5->setText("nightly copy ");
+    form->StartButton->click();
+    TickAt(2026, 12, 7, 14, 0);
+    EXPECT_EQ(RequestedFile(), "/var/bak/nightly copy .gbk");  // untrimmed
+}
+
+TEST_F(BackupRunTest, DirectoryPartAndSeparators) {
+    const struct {
+        const char* dir;
+        const char* file;
+    } cases[] = {{"  /var/bak/  ", "/var/bak/1000.gbk"},
+                 {"D:\\BAK", "D:\\BAK\\1000.gbk"},
+                 {"D:\\BAK\\", "D:\\BAK\\1000.gbk"},
+                 {" C:\\ ", "C:\\1000.gbk"},
+                 {"backups/daily", "backups/daily/1000.gbk"},
+                 {"", "1000.gbk"},
+                 {"   ", "1000.gbk"}};
+    for (auto& c : cases) {
+        form->Edit4->setText(c.dir);
+        form->StartButton->click();
+        TickAt(2026, 12, 7, 10, 0);
+        EXPECT_EQ(RequestedFile(), c.file) << "'" << c.dir << "'";
+    }
+}
+
+TEST_F(BackupRunTest, ProtocolWithoutSelectionKeepsTheLastOne) {
+    form->ComboBox1->setCurrentIndex(-1);
+    TickAt(2026, 12, 7, 10, 0);
+    EXPECT_EQ(dbl->ServiceCalls().back().name, "isc_service_detach");
+    EXPECT_EQ(form->IBBackupService1->Protocol(), TProtocol::TCP);
+    SelectUser(form->ComboBox1, 0);
+    form->StartButton->click();
+    TickAt(2026, 12, 7, 10, 5);
+    EXPECT_EQ(form->IBBackupService1->Protocol(), TProtocol::Local);
+    form->ComboBox1->setCurrentIndex(-1);
+    TickAt(2026, 12, 7, 10, 10);
+    std::vector<std::string> services;
+    for (auto& c : dbl->ServiceCalls())
+        if (c.name == "isc_service_attach") services.push_back(c.data);
+    EXPECT_EQ(services, (Msgs{"dbhost:service_mgr", "service_mgr", "service_mgr"}));
+}
+
+TEST_F(BackupRunTest, AttachFailureLogsOnlyTheFailureLine) {
+    dbl->Fail("isc_service_attach", 335544721, -902, {"Unable to complete network request"});
+    TickAt(2026, 12, 7, 10, 0);
+    EXPECT_EQ(NewLog(), (Msgs{"備份條件符合", "資料庫 /data/x.fdb 服務啟動失敗"}));
+    EXPECT_TRUE(FakeApp().messages.empty());
+    EXPECT_TRUE(FakeApp().exceptions.empty());
+}
+
+TEST_F(BackupRunTest, StartFailureAndEmptyDatabase) {
+    dbl->Fail("isc_service_start", 336330762, -901, {"refused"});
+    TickAt(2026, 12, 7, 10, 0);
+    form->Edit2->setText("");
+    form->StartButton->click();
+    size_t mark = LogMessages().size();
+    TickAt(2026, 12, 7, 10, 5);
+    Msgs all = LogMessages();
+    EXPECT_EQ(Msgs(all.begin() + static_cast<long>(base_log), all.begin() + static_cast<long>(base_log) + 3),
+              (Msgs{"備份條件符合", "開始備份/var/bak/1000.gbk", "資料庫 /data/x.fdb 服務啟動失敗"}));
+    EXPECT_EQ(Msgs(all.begin() + static_cast<long>(mark), all.end()),
+              (Msgs{"備份條件符合", "開始備份/var/bak/1005.gbk", "資料庫  服務啟動失敗"}));
+    EXPECT_TRUE(form->IBBackupService1->Active());  // an empty database: refused before sending
+    TickAt(2026, 12, 7, 10, 10);                    // the next run closes it first
+    EXPECT_EQ(LogMessages().back(), "資料庫  服務啟動失敗");
+}
+
+TEST_F(BackupRunTest, DetachFailureAfterTheStart) {
+    dbl->Fail("isc_service_detach", 335544721, -902, {"lost"});
+    TickAt(2026, 12, 7, 10, 0);
+    EXPECT_EQ(NewLog(), (Msgs{"備份條件符合", "開始備份/var/bak/1000.gbk", "備份結束...",
+                              "資料庫 /data/x.fdb 服務啟動失敗"}));
+    EXPECT_FALSE(form->IBBackupService1->Active());
+}
+
+TEST_F(BackupRunTest, AFailingCloseOfALeftOverConnectionFailsOnlyThatRun) {
+    // A connection left open (as after a run inside a connection test), whose close fails.
+    auto handler = form->IBBackupService1->OnAttach;
+    form->IBBackupService1->OnAttach = nullptr;
+    form->IBBackupService1->SetServerName("dbhost");
+    form->IBBackupService1->SetActive(true);
+    form->IBBackupService1->OnAttach = handler;
+    dbl->Fail("isc_service_detach", 335544721, -902, {"gone"});
+    TickAt(2026, 12, 7, 10, 5);
+    EXPECT_TRUE(FakeApp().exceptions.empty());  // nothing escaped the tick
+    EXPECT_FALSE(form->IBBackupService1->Active());
+    TickAt(2026, 12, 7, 10, 10);
+    EXPECT_EQ(NewLog(), (Msgs{"備份條件符合", "資料庫 /data/x.fdb 服務啟動失敗", "備份條件符合",
+                              "開始備份/var/bak/1010.gbk", "備份結束..."}));
+}
+
+TEST_F(BackupRunTest, ConnectionTestReportsAndLeavesEverythingElseAlone) {
+    const std::string ini_before = ReadFile(dir / "Quorvane.ini");
+    form->Button1Click();
+    dbl->Fail("isc_service_attach", 335544721, -902, {"refused"});
+    form->Button1Click();
+    ASSERT_EQ(FakeApp().messages.size(), 2u);
+    EXPECT_EQ(FakeApp().messages[0], (std::pair<std::string, std::string>{"服務連結成功 !!", "Quorvane"}));
+    EXPECT_EQ(FakeApp().messages[1].first, "服務連結失敗 !!");
+    EXPECT_EQ(NewLog(), Msgs{});
+    EXPECT_EQ(ReadFile(dir / "Quorvane.ini"), ini_before);
+    EXPECT_TRUE(form->StartButton->Down());
+    EXPECT_FALSE(form->Testing());
+    EXPECT_EQ(dbl->Names(), (Msgs{"isc_service_attach", "isc_service_detach", "isc_service_attach"}));
+    for (auto& c : dbl->ServiceCalls()) EXPECT_NE(c.name, "isc_service_start");
+}
+
+TEST_F(BackupRunTest, BackupFallingDueDuringTheTestIsSkipped) {
+    FakeApp().while_message_open = [&](const std::string&) {
+        EXPECT_TRUE(form->Testing());
+        TickAt(2026, 12, 7, 10, 0);
+        EXPECT_TRUE(form->IBBackupService1->Active());  // the run's connection, nothing started
+    };
+    form->Button1Click();
+    FakeApp().while_message_open = nullptr;
+    EXPECT_EQ(FakeApp().messages.at(0).first, "服務連結成功 !!");
+    EXPECT_EQ(NewLog(), Msgs{"備份條件符合"});
+    EXPECT_FALSE(form->IBBackupService1->Active());
+    EXPECT_EQ(dbl->Names(), (Msgs{"isc_service_attach", "isc_service_detach", "isc_service_attach",
+                                  "isc_service_detach"}));
+}
+
+}  // namespace
+}  // namespace qv::test
