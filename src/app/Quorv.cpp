@@ -382,11 +382,20 @@ namespace {
 // The service component's protocol for the protocol list's index; false for no selection.
 bool ProtocolOfIndex(int index, TProtocol* protocol) {
     switch (index) {
-        case 0: *protocol = TProtocol::Local; return true;
-        case 1: *protocol = TProtocol::NamedPipe; return true;
-        case 2: *protocol = TProtocol::SPX; return true;
-        case 3: *protocol = TProtocol::TCP; return true;
-        default: return false;
+        case 0:
+            *protocol = TProtocol::Local;
+            return true;
+        case 1:
+            *protocol = TProtocol::NamedPipe;
+            return true;
+        case 2:
+            *protocol = TProtocol::SPX;
+            return true;
+        case 3:
+            *protocol = TProtocol::TCP;
+            return true;
+        default:
+            return false;
     }
 }
 }  // namespace
@@ -400,7 +409,8 @@ void TQuorvaneForm::FillBackupService(const std::string& backup_file) {
     IBBackupService1->BackupFile().Clear();
     IBBackupService1->BackupFile().Add(backup_file);
     TProtocol protocol;
-    if (ProtocolOfIndex(ComboBox1->currentIndex(), &protocol)) IBBackupService1->SetProtocol(protocol);
+    if (ProtocolOfIndex(ComboBox1->currentIndex(), &protocol))
+        IBBackupService1->SetProtocol(protocol);
 }
 
 void TQuorvaneForm::LogRunFailure() {
@@ -408,9 +418,9 @@ void TQuorvaneForm::LogRunFailure() {
 }
 
 void TQuorvaneForm::DataBackup() {
-    const std::string name = BackupName(ComboBox3->currentIndex(), ComboBox4->currentIndex(),
-                                        ComboBox2->currentIndex(), Edit5->text().toStdString(),
-                                        tick_time_, Clock().Now());
+    const std::string name =
+        BackupName(ComboBox3->currentIndex(), ComboBox4->currentIndex(), ComboBox2->currentIndex(),
+                   Edit5->text().toStdString(), tick_time_, Clock().Now());
     const std::string path = BackupPath(Edit4->text().toStdString(), name);
     try {
         // A connection left open by an earlier run or test is closed first. Should that fail,

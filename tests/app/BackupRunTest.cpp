@@ -77,7 +77,8 @@ TEST_F(BackupRunTest, WeekNamesForSpecificTimeOnOtherDateModes) {
     const struct {
         int mode, day;
         const char* file;
-    } cases[] = {{1, 9, "Week4"}, {2, 12, "Week7"}, {3, 13, "Week1"}, {4, 13, "Week1"}, {4, 12, "Week7"}};
+    } cases[] = {
+        {1, 9, "Week4"}, {2, 12, "Week7"}, {3, 13, "Week1"}, {4, 13, "Week1"}, {4, 12, "Week7"}};
     for (auto& c : cases) {
         SelectUser(form->ComboBox2, c.mode);
         form->StartButton->click();
@@ -150,8 +151,10 @@ TEST_F(BackupRunTest, StartFailureAndEmptyDatabase) {
     size_t mark = LogMessages().size();
     TickAt(2026, 12, 7, 10, 5);
     Msgs all = LogMessages();
-    EXPECT_EQ(Msgs(all.begin() + static_cast<long>(base_log), all.begin() + static_cast<long>(base_log) + 3),
-              (Msgs{"備份條件符合", "開始備份/var/bak/1000.gbk", "資料庫 /data/x.fdb 服務啟動失敗"}));
+    EXPECT_EQ(
+        Msgs(all.begin() + static_cast<long>(base_log),
+             all.begin() + static_cast<long>(base_log) + 3),
+        (Msgs{"備份條件符合", "開始備份/var/bak/1000.gbk", "資料庫 /data/x.fdb 服務啟動失敗"}));
     EXPECT_EQ(Msgs(all.begin() + static_cast<long>(mark), all.end()),
               (Msgs{"備份條件符合", "開始備份/var/bak/1005.gbk", "資料庫  服務啟動失敗"}));
     EXPECT_TRUE(form->IBBackupService1->Active());  // an empty database: refused before sending
@@ -189,13 +192,15 @@ TEST_F(BackupRunTest, ConnectionTestReportsAndLeavesEverythingElseAlone) {
     dbl->Fail("isc_service_attach", 335544721, -902, {"refused"});
     form->Button1Click();
     ASSERT_EQ(FakeApp().messages.size(), 2u);
-    EXPECT_EQ(FakeApp().messages[0], (std::pair<std::string, std::string>{"服務連結成功 !!", "Quorvane"}));
+    EXPECT_EQ(FakeApp().messages[0],
+              (std::pair<std::string, std::string>{"服務連結成功 !!", "Quorvane"}));
     EXPECT_EQ(FakeApp().messages[1].first, "服務連結失敗 !!");
     EXPECT_EQ(NewLog(), Msgs{});
     EXPECT_EQ(ReadFile(dir / "Quorvane.ini"), ini_before);
     EXPECT_TRUE(form->StartButton->Down());
     EXPECT_FALSE(form->Testing());
-    EXPECT_EQ(dbl->Names(), (Msgs{"isc_service_attach", "isc_service_detach", "isc_service_attach"}));
+    EXPECT_EQ(dbl->Names(),
+              (Msgs{"isc_service_attach", "isc_service_detach", "isc_service_attach"}));
     for (auto& c : dbl->ServiceCalls()) EXPECT_NE(c.name, "isc_service_start");
 }
 

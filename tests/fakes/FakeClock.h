@@ -1,5 +1,6 @@
 #pragma once
 // A clock the test sets and moves.
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 
@@ -10,9 +11,23 @@ namespace qv {
 class FakeClock : public IClock {
 public:
     LocalTime now;
-    LocalTime Now() const override { return now; }
+    LocalTime Now() const override {
+        if (!running_) return now;
+        FakeClock moved = *this;
+        moved.running_ = false;
+        moved.Advance(std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - started_)
+                          .count());
+        return moved.now;
+    }
+    // From now on the clock moves with real time, starting at the moment set.
+    void Run() {
+        running_ = true;
+        started_ = std::chrono::steady_clock::now();
+    }
 
     void Set(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
+        running_ = false;
         now = {y, mo, d, h, mi, s, ms};
     }
     // Moves the clock by ms milliseconds (negative moves it back), across days and months.
@@ -31,6 +46,10 @@ public:
         now = {t.tm_year + 1900, t.tm_mon + 1,         t.tm_mday, t.tm_hour, t.tm_min,
                t.tm_sec,         static_cast<int>(rem)};
     }
+
+private:
+    bool running_ = false;
+    std::chrono::steady_clock::time_point started_;
 };
 
 }  // namespace qv

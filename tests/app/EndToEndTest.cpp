@@ -1,0 +1,119 @@
+// The whole program against the real local Firebird server: a due minute on the (injected)
+// clock lets Timer1 fire, the server writes the backup, and it restores with every row.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <filesystem>
+
+#include "FirebirdServer.h"
+#include "FormFixture.h"
+
+namespace qv::test {
+namespace {
+
+using Msgs = std::vector<std::string>;
+
+class EndToEnd : public FormFixture {
+protected:
+    void SetUp() override {
+        QV_REQUIRE_SERVER(server);
+        FormFixture::SetUp();
+        backup_dir = server.backup_dir + "/e2e-" + std::to_string(getpid());
+        FirebirdServer::Run("install -d -o firebird -g firebird -m 0770 " + backup_dir);
+        WriteIni("SERVERNAME=localhost\r\nDATABASENAME=" + server.sample_db +
+                 "\r\nPASSWORD=" + server.password + "\r\nBACKUPDIR=" + backup_dir + "\r\n");
+        Start();
+    }
+    void TearDown() override {
+        FormFixture::TearDown();
+        if (!backup_dir.empty()) std::filesystem::remove_all(backup_dir);
+    }
+    // Puts the clock a little before the minute and lets the real timer fire into it.
+    void LetTimerFireAt(int y, int mo, int d, int h, int mi) {
+        clock.Set(y, mo, d, h, mi, 0, 0);
+        clock.Advance(-800);
+        clock.Run();
+        size_t lines = LogMessages().size();
+        form->Timer1->SetEnabled(true);  // re-armed from the clock
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (std::chrono::steady_clock::now() < deadline) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            Msgs log = LogMessages();
+            if (log.size() > lines + 1 && log.back() != "備份條件符合" &&
+                log.back().rfind("開始備份", 0) != 0)
+                break;
+        }
+    }
+    Msgs Since(size_t mark) const {
+        Msgs all = LogMessages();
+        return Msgs(all.begin() + static_cast<long>(std::min(mark, all.size())), all.end());
+    }
+    void ServerScript(const char* verb) {
+        std::string out;
+        int rc = FirebirdServer::Run(
+            std::string("bash " QV_SOURCE_DIR "/scripts/firebird-server.sh ") + verb + " --test",
+            &out);
+        ASSERT_EQ(rc, 0) << out;
+    }
+    FirebirdServer server;
+    std::string backup_dir;
+};
+
+TEST_F(EndToEnd, NamedBackupsAtTheirDueMinutesRestore) {
+    struct Case {
+        int date_mode, time_mode;
+        const char* specific;
+        int y, mo, d, h, mi;
+        const char* name;
+    } cases[] = {
+        {0, 7, "0200", 2027, 3, 7, 2, 0, "Day07"},
+        {1, 7, "0200", 2026, 12, 9, 2, 0, "Week4"},
+        {0, 2, "0000", 2026, 12, 7, 13, 30, "1330"},
+    };
+    for (const Case& c : cases) {
+        SelectUser(form->ComboBox2, c.date_mode);
+        SelectUser(form->ComboBox4, c.time_mode);
+        form->MaskEdit1->SetText(c.specific);
+        form->StartButton->click();
+        size_t mark = LogMessages().size();
+        LetTimerFireAt(c.y, c.mo, c.d, c.h, c.mi);
+        const std::string gbk = backup_dir + "/" + c.name + ".gbk";
+        EXPECT_EQ(Since(mark), (Msgs{"備份條件符合", "開始備份" + gbk, "備份結束..."}));
+        EXPECT_EQ(server.RestoreAndCount(gbk), server.sample_rows) << gbk;
+    }
+}
+
+TEST_F(EndToEnd, ServerDownThenBackAgain) {
+    form->StartButton->click();
+    size_t mark = LogMessages().size();
+    LetTimerFireAt(2026, 12, 7, 10, 0);
+    ASSERT_EQ(Since(mark).back(), "備份結束...");
+
+    ServerScript("stop");
+    mark = LogMessages().size();
+    LetTimerFireAt(2026, 12, 7, 10, 5);
+    EXPECT_EQ(Since(mark), (Msgs{"備份條件符合", "資料庫 " + server.sample_db + " 服務啟動失敗"}));
+    form->Button1Click();
+    EXPECT_EQ(FakeApp().messages.back().first, "服務連結失敗 !!");
+
+    ServerScript("start");
+    mark = LogMessages().size();
+    LetTimerFireAt(2026, 12, 7, 10, 10);
+    EXPECT_EQ(Since(mark),
+              (Msgs{"備份條件符合", "開始備份" + backup_dir + "/1010.gbk", "備份結束..."}));
+    EXPECT_EQ(server.RestoreAndCount(backup_dir + "/1010.gbk"), server.sample_rows);
+}
+
+TEST_F(EndToEnd, ConnectionTestWritesNoBackup) {
+    form->Button1Click();
+    ASSERT_FALSE(FakeApp().messages.empty());
+    EXPECT_EQ(FakeApp().messages.back(),
+              (std::pair<std::string, std::string>{"服務連結成功 !!", "Quorvane"}));
+    EXPECT_FALSE(FirebirdServer::WaitForFile(backup_dir + "/TEST.gbk", 2));
+    EXPECT_FALSE(std::filesystem::exists("TEST.gbk"));
+    EXPECT_EQ(LogMessages(), Msgs{"程式執行"});
+}
+
+}  // namespace
+}  // namespace qv::test
