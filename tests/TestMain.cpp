@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "FakeApplication.h"
+#include "FakeInterProcess.h"
 #include "Platform.h"
 
 int main(int argc, char** argv) {
@@ -14,5 +15,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     qv::FakeApplication fake;
     qv::SetApplication(&fake);
+    qv::FakeInterProcess inter_process;  // no other copy, unless a test installs its own
+    qv::SetInterProcess(&inter_process);
     return RUN_ALL_TESTS();
 }

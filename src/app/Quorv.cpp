@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QFont>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include "Application.h"
@@ -188,11 +189,27 @@ void TQuorvaneForm::CreateComponents() {
     Timer1->SetInterval(60000);
     Timer1->OnTimer = [this] { Guarded([this] { Timer1Timer(); }); };
 
+    Shell1 = new TShell(this);
+    Shell1->SetName("Shell1");
+    Shell1->SetFileName("PROC_LOG.TXT");
+
+    rasOneInstComp1 = new TrasOneInstComp(this);
+    rasOneInstComp1->SetName("rasOneInstComp1");
+    rasOneInstComp1->SetMessage("Quorvane");
+    rasOneInstComp1->SetMutex("Quorvane");
+    rasOneInstComp1->SetText("不能重覆載入");
+    rasOneInstComp1->SetTitle("Quorvane");
+
     Timer2 = new TTimer(this);
     Timer2->SetName("Timer2");
     Timer2->SetEnabled(false);
     Timer2->SetInterval(1000);
     Timer2->OnTimer = [this] { Guarded([this] { Timer2Timer(); }); };
+
+    RegEdit1 = new TRegEdit(this);
+    RegEdit1->SetName("RegEdit1");
+    RegEdit1->SetSubKey("Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+    RegEdit1->SetRootKey(TRootKey::HKLM);
 }
 
 void TQuorvaneForm::ConnectEvents() {
@@ -204,6 +221,9 @@ void TQuorvaneForm::ConnectEvents() {
     connect(ComboBox4, &QComboBox::activated, this,
             [this] { Guarded([this] { ComboBox4Change(); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
+    SpeedButton5->OnClick = [this] { Guarded([this] { SpeedButton5Click(); }); };
+    connect(CheckBox1, &QCheckBox::toggled, this,
+            [this] { Guarded([this] { CheckBox1Click(); }); });
     StartButton->OnClick = [this] { Guarded([this] { StartButtonClick(); }); };
     StopButton->OnClick = [this] { Guarded([this] { StopButtonClick(); }); };
 }
@@ -240,9 +260,11 @@ void TQuorvaneForm::closeEvent(QCloseEvent* event) {
 
 void TQuorvaneForm::FormShow() {
     std::string dir = DirectoryOfExe();
+    Shell1->SetDirectory(dir);
     app_dir_ = dir;
     if (app_dir_.empty() || app_dir_.back() != '/') app_dir_ += '/';
     Ini1->SetFileName(app_dir_ + "Quorvane.ini");
+    CheckRunValue();
     GetPara();
     Edit1->setVisible(ComboBox1->currentIndex() != 0);
     SaveLog("程式執行");
@@ -267,6 +289,35 @@ void TQuorvaneForm::WarnIfAppDirNotWritable() {
     Application().MessageBox("程式目錄 " + dir +
                              " 無法寫入：設定檔 Quorvane.ini 與備份記錄 PROC_LOG.TXT "
                              "將無法儲存。請將程式安裝在可寫入的目錄。");
+}
+
+void TQuorvaneForm::CheckRunValue() {
+    CheckBox1->setChecked(!RegEdit1->ReadValue("Quorv").empty());
+}
+
+void TQuorvaneForm::SpeedButton5Click() {
+    Shell1->Execute();
+}
+
+void TQuorvaneForm::CheckBox1Click() {
+    const bool wanted = CheckBox1->isChecked();
+    bool done = false;
+    try {
+        // The fixed program file name in the program's directory, whatever this file is called.
+        done = wanted ? RegEdit1->WriteValue("Quorv", app_dir_ + "Quorvane")
+                      : RegEdit1->DeleteValue("Quorv") || RegEdit1->ReadValue("Quorv").empty();
+    } catch (const std::exception&) {
+        done = false;
+    }
+    if (done) return;
+    // The box must show what really holds: put it back and say why.
+    const bool actual = !RegEdit1->ReadValue("Quorv").empty();
+    {
+        QSignalBlocker quiet(CheckBox1);
+        CheckBox1->setChecked(actual);
+    }
+    Application().MessageBox(wanted ? "無法設定開機自動載入：沒有寫入權限。"
+                                    : "無法取消開機自動載入：沒有寫入權限。");
 }
 
 void TQuorvaneForm::GetPara() {

@@ -14,6 +14,9 @@
 #include "IBServices.h"
 #include "IniFil.h"
 #include "LogRecorder.h"
+#include "RasOneInstComp.h"
+#include "RegEdit.h"
+#include "Shell.h"
 #include "MaskEdit.h"
 #include "SpeedButton.h"
 #include "Timer.h"
@@ -54,7 +57,10 @@ public:
     TIni* Ini1;
     TLogRecorder* LogRecorder1;
     TTimer* Timer1;
+    TShell* Shell1;
+    TrasOneInstComp* rasOneInstComp1;
     TTimer* Timer2;
+    TRegEdit* RegEdit1;
 
     // Handlers.
     void FormShow();
@@ -72,6 +78,8 @@ public:
     virtual void DataBackup();
     void IBBackupService1Attach();
     void Button1Click();
+    void SpeedButton5Click();
+    void CheckBox1Click();
 
     const std::string& UserName() const { return user_name_; }
     const std::string& Password() const { return password_; }
@@ -100,6 +108,8 @@ private:
     // Fills the backup component for a run or a test (the same steps for both).
     void FillBackupService(const std::string& backup_file);
     void LogRunFailure();
+    // Sets the start-at-logon box from the Run value (its click handler runs when it ticks).
+    void CheckRunValue();
     std::string DirectoryOfExe() const;
 
     std::string user_name_;

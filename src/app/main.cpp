@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "InterProcess.h"
 #include "Platform.h"
 #include "QtApplication.h"
 #include "Quorv.h"
@@ -25,6 +26,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     qv::QtApplication application;
     qv::SetApplication(&application);
+    qv::LinuxInterProcess inter_process;
+    qv::SetInterProcess(&inter_process);
     qv::InstallFontSubstitutes();
 
     std::unique_ptr<qv::TQuorvaneForm> form;

@@ -42,6 +42,8 @@ public:
 
     // Ends the message loop; the main window is closed normally first when it is shown.
     virtual void Terminate() = 0;
+    // Makes the message loop end as soon as it runs (it may not be running yet).
+    virtual void PostQuit() = 0;
 
     // Whether the message loop shows the main form when it starts (cleared by a second copy).
     bool ShowMainForm = true;

@@ -4,7 +4,10 @@
 #include <cstdlib>
 
 #include "Clock.h"
+#include "FileRegistry.h"
+#include "InterProcess.h"
 #include "ProfileFile.h"
+#include "ShellLauncher.h"
 
 namespace qv {
 
@@ -12,6 +15,9 @@ namespace {
 IApplication* g_app = nullptr;
 IClock* g_clock = nullptr;
 IProfileFiles* g_profile = nullptr;
+IRegistry* g_registry = nullptr;
+IShellLauncher* g_launcher = nullptr;
+IInterProcess* g_ipc = nullptr;
 }  // namespace
 
 IApplication& Application() {
@@ -30,6 +36,34 @@ IClock& Clock() {
 IProfileFiles& ProfileFiles() {
     static ProfileFile files;
     return g_profile ? *g_profile : files;
+}
+
+IRegistry& Registry() {
+    static FileRegistry registry;
+    return g_registry ? *g_registry : registry;
+}
+
+IShellLauncher& ShellLauncher() {
+    static XdgShellLauncher launcher;
+    return g_launcher ? *g_launcher : launcher;
+}
+
+IInterProcess& InterProcess() {
+    if (!g_ipc) {
+        std::fputs("Quorvane: no inter-process layer installed\n", stderr);
+        std::abort();
+    }
+    return *g_ipc;
+}
+
+void SetRegistry(IRegistry* registry) {
+    g_registry = registry;
+}
+void SetShellLauncher(IShellLauncher* launcher) {
+    g_launcher = launcher;
+}
+void SetInterProcess(IInterProcess* ipc) {
+    g_ipc = ipc;
 }
 
 void SetApplication(IApplication* app) {

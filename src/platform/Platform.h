@@ -6,13 +6,22 @@ namespace qv {
 class IApplication;
 class IClock;
 class IProfileFiles;
+class IRegistry;
+class IShellLauncher;
+class IInterProcess;
 
 IApplication& Application();
 IClock& Clock();
 IProfileFiles& ProfileFiles();
+IRegistry& Registry();
+IShellLauncher& ShellLauncher();
+IInterProcess& InterProcess();
 
 void SetApplication(IApplication* app);
 void SetClock(IClock* clock);
 void SetProfileFiles(IProfileFiles* files);
+void SetRegistry(IRegistry* registry);
+void SetShellLauncher(IShellLauncher* launcher);
+void SetInterProcess(IInterProcess* ipc);
 
 }  // namespace qv

@@ -89,6 +89,10 @@ void QtApplication::Terminate() {
         QCoreApplication::quit();
 }
 
+void QtApplication::PostQuit() {
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
 void QtApplication::CloseOnTerminationSignals() {
     if (g_signal_pipe[0] >= 0) return;
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_pipe) != 0) return;

@@ -25,6 +25,7 @@ public:
     void MessageBox(const std::string& text) override;
     void MessageBox(const std::string& text, const std::string& caption) override;
     void Terminate() override;
+    void PostQuit() override;
 
     // Closes the main window the normal way on SIGTERM, SIGINT and SIGHUP.
     void CloseOnTerminationSignals();

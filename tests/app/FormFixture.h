@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "FakeClock.h"
+#include "FakeShellLauncher.h"
+#include "FileRegistry.h"
 #include "Quorv.h"
 #include "TestSupport.h"
 
@@ -22,10 +24,15 @@ protected:
         FakeApp().minimize_calls = 0;
         clock.Set(2026, 12, 7, 14, 30, 5, 0);
         SetClock(&clock);
+        registry = std::make_unique<FileRegistry>(config / "user", config / "system");
+        SetRegistry(registry.get());
+        SetShellLauncher(&launcher);
     }
     void TearDown() override {
         form.reset();
         SetClock(nullptr);
+        SetRegistry(nullptr);
+        SetShellLauncher(nullptr);
     }
     // Creates the window (and runs its start-up sequence unless told not to).
     TQuorvaneForm& Start(bool show = true) {
@@ -62,6 +69,9 @@ protected:
     }
 
     TempDir dir;
+    TempDir config;  // the XDG configuration directories of the registry
+    std::unique_ptr<FileRegistry> registry;
+    FakeShellLauncher launcher;
     FakeClock clock;
     std::unique_ptr<TQuorvaneForm> form;
 };

@@ -42,6 +42,8 @@ public:
     }
     void ShowException(const std::string& message) override { exceptions.push_back(message); }
     void Terminate() override { ++terminate_calls; }
+    int quit_posts = 0;
+    void PostQuit() override { ++quit_posts; }
 };
 
 }  // namespace qv
