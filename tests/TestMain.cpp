@@ -7,6 +7,7 @@
 
 #include "FakeApplication.h"
 #include "FakeInterProcess.h"
+#include "FakeNotificationArea.h"
 #include "Platform.h"
 
 int main(int argc, char** argv) {
@@ -17,5 +18,7 @@ int main(int argc, char** argv) {
     qv::SetApplication(&fake);
     qv::FakeInterProcess inter_process;  // no other copy, unless a test installs its own
     qv::SetInterProcess(&inter_process);
+    qv::FakeNotificationArea tray;
+    qv::SetNotificationArea(&tray);
     return RUN_ALL_TESTS();
 }

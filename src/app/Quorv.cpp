@@ -10,6 +10,7 @@
 #include "BackupNaming.h"
 #include "Clock.h"
 #include "Files.h"
+#include "NotificationArea.h"
 #include "Platform.h"
 #include "Schedule.h"
 #include "Strings.h"
@@ -183,6 +184,16 @@ void TQuorvaneForm::CreateComponents() {
     LogRecorder1->SetFileNameMode(TFileNameMode::mCust);
     LogRecorder1->SetFileExtName("TXT");
 
+    InputBox1 = new TInputBox(this);
+    InputBox1->SetName("InputBox1");
+    InputBox1->SetLabel(1, "使用者名稱");
+    InputBox1->SetLabel(2, "使用者密碼");
+    InputBox1->Caption = "登入設定";
+    InputBox1->OnShow = [this](TInputBox*) { Guarded([this] { InputBox1Show(); }); };
+
+    OpenDialog1 = new TOpenDialog(this);
+    OpenDialog1->SetName("OpenDialog1");
+
     Timer1 = new TTimer(this);
     Timer1->SetName("Timer1");
     Timer1->NextDelay = [this] { return Timer1Delay(); };
@@ -192,6 +203,16 @@ void TQuorvaneForm::CreateComponents() {
     Shell1 = new TShell(this);
     Shell1->SetName("Shell1");
     Shell1->SetFileName("PROC_LOG.TXT");
+
+    TrayIcon1 = new TTrayIcon(this);
+    TrayIcon1->SetName("TrayIcon1");
+    TrayIcon1->SetActive(true);
+    TrayIcon1->SetHint("Interbase 6 Quorvane");
+    TrayIcon1->SetSeparateIcon(false);
+    TrayIcon1->OnDblClick = [this](TComponent*) { Guarded([this] { TrayIcon1DblClick(); }); };
+    // Where the notification area reports single clicks only, a click is what arrives.
+    if (NotificationArea().SingleClicksOnly())
+        TrayIcon1->OnClick = [this](TComponent*) { Guarded([this] { TrayIcon1DblClick(); }); };
 
     rasOneInstComp1 = new TrasOneInstComp(this);
     rasOneInstComp1->SetName("rasOneInstComp1");
@@ -221,7 +242,15 @@ void TQuorvaneForm::ConnectEvents() {
     connect(ComboBox4, &QComboBox::activated, this,
             [this] { Guarded([this] { ComboBox4Change(); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
+    SpeedButton1->OnClick = [this] { Guarded([this] { SpeedButton1Click(); }); };
+    SpeedButton2->OnClick = [this] { Guarded([this] { SpeedButton2Click(); }); };
+    SpeedButton3->OnClick = [this] { Guarded([this] { SpeedButton3Click(); }); };
+    SpeedButton4->OnClick = [this] { Guarded([this] { SpeedButton4Click(); }); };
     SpeedButton5->OnClick = [this] { Guarded([this] { SpeedButton5Click(); }); };
+    connect(ComboBox1, &QComboBox::activated, this,
+            [this] { Guarded([this] { ComboBox1Change(); }); });
+    connect(ComboBox3, &QComboBox::activated, this,
+            [this] { Guarded([this] { ComboBox3Change(); }); });
     connect(CheckBox1, &QCheckBox::toggled, this,
             [this] { Guarded([this] { CheckBox1Click(); }); });
     StartButton->OnClick = [this] { Guarded([this] { StartButtonClick(); }); };
@@ -297,6 +326,66 @@ void TQuorvaneForm::CheckRunValue() {
 
 void TQuorvaneForm::SpeedButton5Click() {
     Shell1->Execute();
+}
+
+void TQuorvaneForm::SpeedButton1Click() {
+    InputBox1->SetText(1, user_name_);
+    InputBox1->SetText(2, password_);
+    InputBox1->Execute();
+    if (!InputBox1->Accepted()) return;
+    Edit1Change();
+    user_name_ = InputBox1->Text(1);
+    password_ = InputBox1->Text(2);
+}
+
+void TQuorvaneForm::InputBox1Show() {
+    if (TMaskEdit* edit = InputBox1->Edits(2)) {
+        edit->setEchoMode(QLineEdit::Password);
+        edit->setStyleSheet("lineedit-password-character: 42;");  // one "*" per character
+    }
+}
+
+namespace {
+constexpr const char* kDatabaseFilter = "資料庫(*.gdb)|*.gdb";
+}  // namespace
+
+void TQuorvaneForm::SpeedButton2Click() {
+    OpenDialog1->Title = "資料庫名稱";
+    OpenDialog1->Filter = kDatabaseFilter;
+    if (OpenDialog1->Execute()) Edit2->setText(QString::fromStdString(OpenDialog1->FileName));
+}
+
+void TQuorvaneForm::SpeedButton3Click() {
+    OpenDialog1->Title = "記錄檔路徑";
+    OpenDialog1->Filter = "";
+    if (OpenDialog1->Execute())
+        Edit3->setText(QString::fromStdString(DirectoryOfFile(OpenDialog1->FileName)));
+}
+
+void TQuorvaneForm::SpeedButton4Click() {
+    OpenDialog1->Title = "備份檔路徑";
+    OpenDialog1->Filter = "";
+    if (OpenDialog1->Execute())
+        Edit4->setText(QString::fromStdString(DirectoryOfFile(OpenDialog1->FileName)));
+}
+
+void TQuorvaneForm::ComboBox1Change() {
+    if (ComboBox1->currentIndex() != 0) {
+        Edit1->setVisible(true);
+    } else {
+        Edit1->setVisible(false);
+        Edit1->setText("");
+    }
+    Edit1Change();
+}
+
+void TQuorvaneForm::ComboBox3Change() {
+    Edit1Change();
+    Edit5->setVisible(ComboBox3->currentIndex() == 1);
+}
+
+void TQuorvaneForm::TrayIcon1DblClick() {
+    Application().Restore();
 }
 
 void TQuorvaneForm::CheckBox1Click() {

@@ -13,6 +13,9 @@
 #include "Component.h"
 #include "IBServices.h"
 #include "IniFil.h"
+#include "InputBox.h"
+#include "OpenDialog.h"
+#include "TrayIcon.h"
 #include "LogRecorder.h"
 #include "RasOneInstComp.h"
 #include "RegEdit.h"
@@ -56,8 +59,11 @@ public:
     TIBBackupService* IBBackupService1;
     TIni* Ini1;
     TLogRecorder* LogRecorder1;
+    TInputBox* InputBox1;
+    TOpenDialog* OpenDialog1;
     TTimer* Timer1;
     TShell* Shell1;
+    TTrayIcon* TrayIcon1;
     TrasOneInstComp* rasOneInstComp1;
     TTimer* Timer2;
     TRegEdit* RegEdit1;
@@ -78,7 +84,15 @@ public:
     virtual void DataBackup();
     void IBBackupService1Attach();
     void Button1Click();
+    void SpeedButton1Click();
+    void InputBox1Show();
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    void SpeedButton4Click();
     void SpeedButton5Click();
+    void ComboBox1Change();
+    void ComboBox3Change();
+    void TrayIcon1DblClick();
     void CheckBox1Click();
 
     const std::string& UserName() const { return user_name_; }

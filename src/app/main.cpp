@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "InterProcess.h"
+#include "NotificationArea.h"
 #include "Platform.h"
 #include "QtApplication.h"
 #include "Quorv.h"
@@ -28,6 +29,8 @@ int main(int argc, char** argv) {
     qv::SetApplication(&application);
     qv::LinuxInterProcess inter_process;
     qv::SetInterProcess(&inter_process);
+    std::unique_ptr<qv::INotificationArea> tray(qv::NewQtNotificationArea());
+    qv::SetNotificationArea(tray.get());
     qv::InstallFontSubstitutes();
 
     std::unique_ptr<qv::TQuorvaneForm> form;

@@ -15,6 +15,15 @@ std::string IApplication::Title() const {
     return name;
 }
 
+void IApplication::Notify(const std::function<void()>& event) {
+    if (!event) return;
+    try {
+        event();
+    } catch (const std::exception& e) {
+        ShowException(e.what());
+    }
+}
+
 int IApplication::HookMainWindow(Hook hook) {
     int id = next_hook_++;
     hooks_.emplace_back(id, std::move(hook));

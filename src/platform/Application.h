@@ -32,6 +32,9 @@ public:
     virtual bool IsMinimized() const = 0;
     // Brings the main window to the front.
     virtual void BringToFront() = 0;
+    // The program's taskbar button (ShowWindow of the application window).
+    virtual void SetTaskbarButtonVisible(bool visible) = 0;
+    virtual bool TaskbarButtonVisible() const = 0;
 
     // Modal, centred, the application title as caption, one OK button.
     virtual void MessageBox(const std::string& text) = 0;
@@ -60,15 +63,13 @@ public:
     bool DispatchAppMessage(AppMessage& m);
 
 protected:
-    // Implementations call these after the window really changed state.
-    void Minimized() {
-        if (OnMinimize) OnMinimize();
-    }
-    void Restored() {
-        if (OnRestore) OnRestore();
-    }
+    // Implementations call these after the window really changed state; an error in the
+    // handlers goes to the default error report.
+    void Minimized() { Notify(OnMinimize); }
+    void Restored() { Notify(OnRestore); }
 
 private:
+    void Notify(const std::function<void()>& event);
     std::vector<std::pair<int, Hook>> hooks_;
     int next_hook_ = 1;
 };

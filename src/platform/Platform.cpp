@@ -18,6 +18,7 @@ IProfileFiles* g_profile = nullptr;
 IRegistry* g_registry = nullptr;
 IShellLauncher* g_launcher = nullptr;
 IInterProcess* g_ipc = nullptr;
+INotificationArea* g_tray = nullptr;
 }  // namespace
 
 IApplication& Application() {
@@ -56,6 +57,17 @@ IInterProcess& InterProcess() {
     return *g_ipc;
 }
 
+INotificationArea& NotificationArea() {
+    if (!g_tray) {
+        std::fputs("Quorvane: no notification-area layer installed\n", stderr);
+        std::abort();
+    }
+    return *g_tray;
+}
+
+void SetNotificationArea(INotificationArea* area) {
+    g_tray = area;
+}
 void SetRegistry(IRegistry* registry) {
     g_registry = registry;
 }

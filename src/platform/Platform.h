@@ -9,6 +9,7 @@ class IProfileFiles;
 class IRegistry;
 class IShellLauncher;
 class IInterProcess;
+class INotificationArea;
 
 IApplication& Application();
 IClock& Clock();
@@ -16,6 +17,7 @@ IProfileFiles& ProfileFiles();
 IRegistry& Registry();
 IShellLauncher& ShellLauncher();
 IInterProcess& InterProcess();
+INotificationArea& NotificationArea();
 
 void SetApplication(IApplication* app);
 void SetClock(IClock* clock);
@@ -23,5 +25,6 @@ void SetProfileFiles(IProfileFiles* files);
 void SetRegistry(IRegistry* registry);
 void SetShellLauncher(IShellLauncher* launcher);
 void SetInterProcess(IInterProcess* ipc);
+void SetNotificationArea(INotificationArea* area);
 
 }  // namespace qv

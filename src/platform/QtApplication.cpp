@@ -67,6 +67,18 @@ void QtApplication::BringToFront() {
     main_->activateWindow();
 }
 
+void QtApplication::SetTaskbarButtonVisible(bool visible) {
+    if (!main_) return;
+    if (!visible)
+        main_->hide();
+    else if (!main_->isVisible())
+        main_->isMinimized() ? main_->showMinimized() : main_->show();
+}
+
+bool QtApplication::TaskbarButtonVisible() const {
+    return main_ && main_->isVisible();
+}
+
 void QtApplication::MessageBox(const std::string& text) {
     MessageBox(text, Title());
 }

@@ -22,6 +22,8 @@ public:
     void Restore() override;
     bool IsMinimized() const override;
     void BringToFront() override;
+    void SetTaskbarButtonVisible(bool visible) override;
+    bool TaskbarButtonVisible() const override;
     void MessageBox(const std::string& text) override;
     void MessageBox(const std::string& text, const std::string& caption) override;
     void Terminate() override;

@@ -34,6 +34,9 @@ public:
         }
     }
     bool IsMinimized() const override { return minimized; }
+    bool taskbar_button = true;
+    void SetTaskbarButtonVisible(bool visible) override { taskbar_button = visible; }
+    bool TaskbarButtonVisible() const override { return taskbar_button; }
     void BringToFront() override { ++front_calls; }
     void MessageBox(const std::string& text) override { MessageBox(text, Title()); }
     void MessageBox(const std::string& text, const std::string& caption) override {
