@@ -7,6 +7,7 @@
 set -uo pipefail
 program=$1
 export LANG=C.UTF-8
+export QT_QPA_PLATFORM=xcb  # a real X window, whatever the test run set
 work=$(mktemp -d)
 export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg:/etc/xdg
 mkdir -p "$XDG_RUNTIME_DIR" "$work/bin" "$work/app" && chmod 700 "$XDG_RUNTIME_DIR"
@@ -22,13 +23,22 @@ cleanup() { for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; rm -rf "$w
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; echo "0 passed, 1 failed"; exit 1; }
 wait_for() { for _ in $(seq 1 100); do eval "$1" && return 0; sleep 0.1; done; return 1; }
+find_window() {  # the first visible window with exactly this name, waiting up to 10 s
+  local w
+  for _ in $(seq 1 100); do
+    w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
+    [ -n "$w" ] && { echo "$w"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
 
 openbox >/dev/null 2>&1 & pids+=($!)
 sleep 0.5
 cp "$program" "$work/app/Quorvane"
 (cd "$work/app" && exec ./Quorvane) >"$work/app.out" 2>&1 & app=$!; pids+=($app)
 wait_for "grep -q '程式執行' '$work/app/PROC_LOG.TXT' 2>/dev/null" || fail "the program did not start"
-main=$(xdotool search --sync --onlyvisible --name '^Interbase 6 Quorvane V1.01$' | head -1)
+main=$(find_window '^Interbase 6 Quorvane V1.01$')
 [ -n "$main" ] || fail "no main window"
 sleep 0.3
 click() { xdotool mousemove --window "$main" "$1" "$2" click 1; sleep 0.4; }

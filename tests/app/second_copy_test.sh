@@ -7,6 +7,7 @@
 set -uo pipefail
 program=$1
 export LANG=C.UTF-8
+export QT_QPA_PLATFORM=xcb  # a real X window, whatever the test run set
 work=$(mktemp -d)
 export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
@@ -15,6 +16,15 @@ cleanup() { for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; rm -rf "$w
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; echo "0 passed, 1 failed"; exit 1; }
 wait_for() { for _ in $(seq 1 100); do eval "$1" && return 0; sleep 0.1; done; return 1; }
+find_window() {  # the first visible window with exactly this name, waiting up to 10 s
+  local w
+  for _ in $(seq 1 100); do
+    w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
+    [ -n "$w" ] && { echo "$w"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
 
 openbox >/dev/null 2>&1 & pids+=($!)
 sleep 0.5
@@ -24,7 +34,7 @@ printf '[Para]\r\nDATABASENAME=/x.fdb\r\nBACKUPDIR=/bak\r\n' >"$work/a/Quorvane.
 
 (cd "$work/a" && exec ./Quorvane) >"$work/a.out" 2>&1 & first=$!; pids+=($first)
 wait_for "grep -q '程式執行' '$work/a/PROC_LOG.TXT' 2>/dev/null" || fail "first copy did not start"
-main=$(xdotool search --sync --onlyvisible --name '^Interbase 6 Quorvane V1.01$' | head -1)
+main=$(find_window '^Interbase 6 Quorvane V1.01$')
 [ -n "$main" ] || fail "no main window"
 wait_for "xprop -id $main WM_STATE | grep -q Iconic" || fail "first copy did not minimise"
 
@@ -36,7 +46,7 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 [ -n "$box" ] || fail "the second copy showed no message box"
-xdotool windowactivate --sync "$box" 2>/dev/null; xdotool key --window "$box" Return
+timeout 5 xdotool windowactivate --sync "$box" 2>/dev/null; xdotool key --window "$box" Return
 wait_for "! kill -0 $second 2>/dev/null" || fail "the second copy did not end after its message"
 wait "$second"; rc=$?
 [ "$rc" -eq 0 ] || fail "second copy exit code $rc"
