@@ -91,7 +91,7 @@ public:
     explicit Filter(TInputBox* box) : box_(box) {}
     bool eventFilter(QObject* watched, QEvent* e) override {
         auto* edit = qobject_cast<TMaskEdit*>(watched);
-        if (!edit) return false;
+        if (!edit || resending_) return false;
         const int num = edit->property("Tag").toInt();
         TInputBox* b = box_;
         switch (e->type()) {
@@ -116,7 +116,9 @@ public:
                     if (ch != before) {
                         QString t = QString::fromUcs4(&ch, 1);
                         QKeyEvent changed(QEvent::KeyPress, 0, k->modifiers(), t);
+                        resending_ = true;  // the handler has seen this key already
                         QCoreApplication::sendEvent(edit, &changed);
+                        resending_ = false;
                         return true;
                     }
                 }
@@ -166,6 +168,7 @@ public:
 
 private:
     TInputBox* box_;
+    bool resending_ = false;
 };
 
 // The dialog: OK and Cancel close it; Escape and the close box count as Cancel.

@@ -9,7 +9,7 @@ TMaskEdit::TMaskEdit(QWidget* parent) : QLineEdit(parent) {
 void TMaskEdit::SetEditMask(const std::string& vcl_mask) {
     mask_ = EditMask(vcl_mask);
     setInputMask(QString::fromStdString(mask_.QtMask()));
-    setMaxLength(static_cast<int>(mask_.Positions().size()));
+    if (!mask_.Empty()) setMaxLength(static_cast<int>(mask_.Positions().size()));
 }
 
 std::string TMaskEdit::Text() const {

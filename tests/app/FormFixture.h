@@ -22,6 +22,8 @@ protected:
         FakeApp().messages.clear();
         FakeApp().exceptions.clear();
         FakeApp().minimize_calls = 0;
+        FakeApp().minimized = false;
+        FakeApp().taskbar_button = true;
         clock.Set(2026, 12, 7, 14, 30, 5, 0);
         SetClock(&clock);
         registry = std::make_unique<FileRegistry>(config / "user", config / "system");

@@ -1,0 +1,159 @@
+// The main window's own handlers: login dialog, pickers, lists, tray icon, window look.
+#include <gtest/gtest.h>
+
+#include <QDialog>
+
+#include "CBitBtn.h"
+#include "FakeNotificationArea.h"
+#include "FormFixture.h"
+
+namespace qv::test {
+namespace {
+
+using Msgs = std::vector<std::string>;
+
+class HandlersTest : public FormFixture {
+protected:
+    // Runs the login dialog: types user and password, then closes it as told.
+    void Login(const std::string& user, const std::string& password, const char* how) {
+        form->InputBox1->RunModal = [&, how](QDialog* dialog) {
+            dialog->show();  // its show event runs the window's handler
+            TMaskEdit* e2 = form->InputBox1->Edits(2);
+            ASSERT_NE(e2, nullptr);
+            password_shown = e2->echoMode() == QLineEdit::Password;
+            form->InputBox1->Edits(1)->setText(QString::fromStdString(user));
+            e2->setText(QString::fromStdString(password));
+            std::string h = how;
+            if (h == "ok") form->InputBox1->OkButton()->click();
+            if (h == "cancel") form->InputBox1->CancelButton()->click();
+            if (h == "close") dialog->close();
+        };
+        form->SpeedButton1->click();
+    }
+    bool password_shown = false;
+};
+
+TEST_F(HandlersTest, LoginOkWhileArmedStopsAndTakesTheNewLogin) {
+    Start();
+    Login("ADMIN", "s3cret", "ok");
+    EXPECT_TRUE(password_shown);
+    EXPECT_EQ(form->UserName(), "ADMIN");
+    EXPECT_EQ(form->Password(), "s3cret");
+    EXPECT_TRUE(form->StopButton->Down());
+    EXPECT_EQ(LogMessages(), (Msgs{"程式執行", "系統停止"}));
+    EXPECT_FALSE(std::filesystem::exists(dir / "Quorvane.ini"));  // saved at the next start
+    form->StartButton->click();
+    EXPECT_NE(Ini().find("USERNAME=ADMIN\r\nPASSWORD=s3cret\r\n"), std::string::npos);
+}
+
+TEST_F(HandlersTest, LoginCancelAndCloseBoxChangeNothing) {
+    Start();
+    Login("ADMIN", "x", "ok");  // an earlier OK must not make the close box count as OK
+    form->StartButton->click();
+    size_t lines = LogMessages().size();
+    Login("OTHER", "y", "close");
+    Login("OTHER", "y", "cancel");
+    EXPECT_EQ(form->UserName(), "ADMIN");
+    EXPECT_EQ(form->Password(), "x");
+    EXPECT_EQ(LogMessages().size(), lines);
+    EXPECT_TRUE(form->StartButton->Down());
+}
+
+TEST_F(HandlersTest, LoginOkWhileStoppedLogsNothing) {
+    Start();
+    form->StopButton->click();
+    size_t lines = LogMessages().size();
+    Login("U", "P", "ok");
+    EXPECT_EQ(LogMessages().size(), lines);
+    EXPECT_EQ(form->UserName(), "U");
+}
+
+TEST_F(HandlersTest, PickersFillTheirEditsAndCancelChangesNothing) {
+    Start();
+    std::vector<std::pair<std::string, std::string>> asked;
+    std::string answer;
+    form->OpenDialog1->Run = [&](const std::string& title, const std::string& filter,
+                                 const std::string&) {
+        asked.emplace_back(title, filter);
+        return answer;
+    };
+    answer = "/data/db/main.gdb";
+    form->SpeedButton2->click();
+    EXPECT_EQ(form->Edit2->text(), "/data/db/main.gdb");
+    answer = "/var/bak/any.txt";
+    form->SpeedButton4->click();
+    EXPECT_EQ(form->Edit4->text(), "/var/bak");
+    answer = "/root.txt";
+    form->SpeedButton4->click();
+    EXPECT_EQ(form->Edit4->text(), "/");  // the root keeps its separator
+    answer = "/logs/x.log";
+    form->SpeedButton3Click();
+    EXPECT_EQ(form->Edit3->text(), "/logs");
+    answer = "";
+    form->SpeedButton2->click();
+    EXPECT_EQ(form->Edit2->text(), "/data/db/main.gdb");
+    EXPECT_EQ(asked, (std::vector<std::pair<std::string, std::string>>{
+                         {"資料庫名稱", "資料庫(*.gdb) (*.gdb)"},
+                         {"備份檔路徑", ""},
+                         {"備份檔路徑", ""},
+                         {"記錄檔路徑", ""},
+                         {"資料庫名稱", "資料庫(*.gdb) (*.gdb)"}}));
+    EXPECT_EQ(LogMessages(),
+              (Msgs{"程式執行", "系統停止"}));  // the first pick stopped the schedule
+}
+
+TEST_F(HandlersTest, ProtocolAndNamingListsShowAndHideTheirFields) {
+    WriteIni("SERVERNAME=db1\r\n");
+    Start();
+    SelectUser(form->ComboBox1, 0);
+    EXPECT_FALSE(form->Edit1->isVisibleTo(form.get()));
+    EXPECT_EQ(form->Edit1->text(), "");
+    SelectUser(form->ComboBox1, 3);
+    EXPECT_TRUE(form->Edit1->isVisibleTo(form.get()));
+    EXPECT_EQ(form->Edit1->text(), "");
+    SelectUser(form->ComboBox3, 1);
+    EXPECT_TRUE(form->Edit5->isVisibleTo(form.get()));
+    SelectUser(form->ComboBox3, 0);
+    EXPECT_FALSE(form->Edit5->isVisibleTo(form.get()));
+    EXPECT_EQ(LogMessages(), (Msgs{"程式執行", "系統停止"}));
+    EXPECT_FALSE(form->Label4->isVisibleTo(form.get()));
+    EXPECT_FALSE(form->Edit3->isVisibleTo(form.get()));
+    EXPECT_FALSE(form->SpeedButton3->isVisibleTo(form.get()));
+}
+
+TEST_F(HandlersTest, TheTrayIconStandsForTheMinimisedWindow) {
+    auto& area = static_cast<FakeNotificationArea&>(NotificationArea());
+    area.calls.clear();
+    WriteIni("DATABASENAME=/x.fdb\r\nBACKUPDIR=/bak\r\n");
+    Start();
+    form->Timer2Timer();  // the start-up minimise
+    ASSERT_FALSE(area.calls.empty());
+    EXPECT_EQ(area.calls.back().op, "add");
+    EXPECT_EQ(area.calls.back().record.tip, "Interbase 6 Quorvane");
+    EXPECT_FALSE(FakeApp().taskbar_button);
+    area.Mouse(WM_LBUTTONUP);
+    area.Mouse(WM_LBUTTONDBLCLK);
+    area.Mouse(WM_LBUTTONUP);
+    EXPECT_FALSE(FakeApp().minimized);
+    EXPECT_TRUE(FakeApp().taskbar_button);
+    EXPECT_EQ(area.calls.back().op, "delete");
+    FakeApp().taskbar_button = true;
+}
+
+TEST_F(FormFixture, WindowLook) {
+    TQuorvaneForm& f = Start(false);
+    EXPECT_EQ(f.windowTitle(), "Interbase 6 Quorvane V1.01");
+    EXPECT_EQ(f.minimumSize(), QSize(536, 335));
+    EXPECT_EQ(f.maximumSize(), QSize(536, 335));
+    EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(f.ComboBox4->itemText(0), "每 5  分");
+    EXPECT_EQ(f.ComboBox2->itemText(4), "每周 6,日");
+    EXPECT_EQ(f.InputBox1->Caption, "登入設定");
+    EXPECT_EQ(f.TrayIcon1->Hint(), "Interbase 6 Quorvane");
+    EXPECT_TRUE(f.TrayIcon1->Active());
+    EXPECT_EQ(f.Button1->geometry(), QRect(140, 128, 83, 22));
+    EXPECT_EQ(f.Panel1->height(), 39);
+}
+
+}  // namespace
+}  // namespace qv::test
