@@ -100,16 +100,25 @@ TEST_F(ServerTest, UnknownHostFromFilesOnly) {
     EXPECT_FALSE(svc->Active());
 }
 
-// An empty file list sends no file item at all; the server takes the request and does nothing.
-TEST_F(ServerTest, RequestWithoutBackupFileIsAccepted) {
+// An empty file list sends no file item at all. The server takes the request and its backup
+// thread fails; when that happens before the start call returns, the start reports it and the
+// handle is dropped.
+TEST_F(ServerTest, RequestWithoutBackupFileFailsOnTheServer) {
     svc->SetActive(true);
     svc->BackupFile().Clear();
-    EXPECT_NO_THROW(svc->ServiceStart());
-    EXPECT_TRUE(svc->Active());
-    svc->SetActive(false);
+    try {
+        svc->ServiceStart();
+        EXPECT_TRUE(svc->Active());
+        svc->SetActive(false);
+    } catch (const EIBInterBaseError& e) {
+        EXPECT_STREQ(e.what(),
+                     "requires both input and output filenames\r\nExiting before completion due to "
+                     "errors");
+        EXPECT_EQ(e.StatusCode(), 336330762);
+        EXPECT_FALSE(svc->Active());
+    }
 }
 
-// The server accepts these requests and fails later, on its own, leaving no file.
 // A missing database is mostly taken at start and fails on the server later; when the server's
 // backup thread fails before the detach, the start or the detach reports the I/O error instead.
 TEST_F(ServerTest, MissingDatabaseFailsLateOrAtTheLastCall) {
