@@ -9,7 +9,7 @@ fi
 need=(build-essential cmake ninja-build pkg-config git
       qt6-base-dev libgtest-dev libgmock-dev googletest
       fonts-arphic-uming fonts-arphic-ukai
-      xvfb xauth x11-apps x11-utils xdotool xdg-utils openbox
+      xvfb xauth x11-apps x11-utils xdotool xdg-utils openbox trayer imagemagick
       firebird3.0-utils libfbclient2 firebird-dev
       clang libclang-rt-14-dev iproute2 util-linux procps)
 missing=()

@@ -1,6 +1,7 @@
 // Quorvane: unattended, scheduled backups of one Firebird/InterBase database.
 #include <QApplication>
 #include <QMessageBox>
+#include <QPainter>
 #include <cstdio>
 #include <memory>
 
@@ -11,6 +12,29 @@
 #include "Quorv.h"
 
 namespace {
+
+// The program's icon (taskbar and notification area): a database drum with the letter Q.
+QIcon QuorvaneIcon() {
+    QIcon icon;
+    for (int size : {16, 22, 32, 48, 64}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setBrush(QColor(0x1f, 0x5f, 0xbf));
+        p.setPen(Qt::NoPen);
+        p.drawRoundedRect(QRectF(1, 1, size - 2, size - 2), size / 6.0, size / 6.0);
+        p.setPen(Qt::white);
+        QFont f("DejaVu Sans");
+        f.setBold(true);
+        f.setPixelSize(size * 3 / 4);
+        p.setFont(f);
+        p.drawText(pm.rect(), Qt::AlignCenter, "Q");
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
+}
 
 // The window could not be created (the client library is missing): say so before ending,
 // on stderr and, when there is a screen to show it on, in a message box.
@@ -25,6 +49,7 @@ int ReportStartFailure(qv::QtApplication& application, const std::string& messag
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    app.setWindowIcon(QuorvaneIcon());
     qv::QtApplication application;
     qv::SetApplication(&application);
     qv::LinuxInterProcess inter_process;
