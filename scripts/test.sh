@@ -18,6 +18,19 @@ run_suite() {
   ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300
 }
 
+# The libFuzzer targets, for a bounded time each (clang; longer runs by hand, see README).
+root=$PWD
+fuzz_dir=$(mktemp -d)
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUORVANE_FUZZ=ON -DQUORVANE_TESTS=OFF >/dev/null
+ninja -C build-fuzz ini_fuzz request_fuzz
+for t in ini request; do
+  mkdir -p "$fuzz_dir/$t" && cp tests/fuzz/corpus/$t/* "$fuzz_dir/$t/"
+  (cd "$fuzz_dir" && "$root/build-fuzz/tests/fuzz/${t}_fuzz" -max_total_time=45 -rss_limit_mb=4096 \
+     "$fuzz_dir/$t" 2>&1 | grep -E '^(Done|#[0-9]+ *DONE)|ERROR|SUMMARY') 
+done
+rm -rf "$fuzz_dir"
+
 run_suite build -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp \

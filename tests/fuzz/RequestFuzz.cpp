@@ -1,6 +1,8 @@
 // libFuzzer target: the attach parameter block and the backup request, through the service
 // component over the client-library double. Nothing that cannot be encoded is ever sent, and
 // what is sent always has the length it says.
+#include <dlfcn.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -12,15 +14,23 @@
 
 namespace {
 
+// Lives for the whole run (never destroyed: the double's own state goes first at exit).
 qv::TIBBackupService& Service() {
-    static std::unique_ptr<qv::TIBBackupService> svc = [] {
+    static qv::TIBBackupService* svc = [] {
         qv::SetClientLibraryNames({FBD_FULL_DIR "/libfbclient.so.2"});
-        auto s = std::make_unique<qv::TIBBackupService>(nullptr);
+        auto* s = new qv::TIBBackupService(nullptr);
         s->SetLoginPrompt(false);
         s->SetProtocol(qv::TProtocol::Local);
         return s;
     }();
     return *svc;
+}
+
+// Forgets the double's recorded calls, so a long run does not grow.
+void ResetDouble() {
+    static auto reset = reinterpret_cast<void (*)()>(
+        dlsym(dlopen(FBD_FULL_DIR "/libfbclient.so.2", RTLD_NOW | RTLD_NOLOAD), "fbd_reset"));
+    if (reset) reset();
 }
 
 std::vector<std::string> Lines(const std::string& s) {
@@ -43,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string params = in.substr(0, split);
     std::string request = split == std::string::npos ? "" : in.substr(split + 1);
     qv::TIBBackupService& svc = Service();
+    ResetDouble();
     if (svc.Active()) svc.SetActive(false);
     qv::TStringList list;
     list.Assign(Lines(params));

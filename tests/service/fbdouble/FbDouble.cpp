@@ -205,7 +205,7 @@ FBD_EXPORT ISC_STATUS isc_service_detach(ISC_STATUS* status, Handle* handle) {
     return Finish(status, o);
 }
 
-FBD_EXPORT ISC_STATUS isc_service_start(ISC_STATUS* status, Handle* handle, void* reserved,
+FBD_EXPORT ISC_STATUS isc_service_start(ISC_STATUS* status, Handle* handle, ISC_LONG* reserved,
                                         unsigned short length, const char* request) {
     std::lock_guard lock(S().mu);
     Record({"isc_service_start",
