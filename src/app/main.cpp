@@ -2,9 +2,12 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPainter>
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 
+#include "IBIntf.h"
 #include "InterProcess.h"
 #include "NotificationArea.h"
 #include "Platform.h"
@@ -67,5 +70,13 @@ int main(int argc, char** argv) {
     application.SetMainWindow(form.get());
     application.CloseOnTerminationSignals();
     if (application.ShowMainForm) form->show();
-    return QApplication::exec();
+    const int rc = QApplication::exec();
+    form.reset();  // the window has closed: settings saved, "系統結束" logged
+    if (qv::ClientCallsPending()) {
+        // An attach that never answered is still inside the client library, whose clean-up
+        // would hold the process for minutes: leave now, everything of ours is written.
+        std::fflush(nullptr);
+        _exit(rc);
+    }
+    return rc;
 }

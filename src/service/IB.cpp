@@ -27,6 +27,7 @@ std::array<std::string, kClientErrorCount> BuildTable() {
         "SPB parameter %s is longer than 255 bytes and cannot be sent");
     set(ClientErrorCode::ServiceRequestTooLong,
         "Service request is longer than 65535 bytes and cannot be sent");
+    set(ClientErrorCode::ServiceNoAnswer, "The service manager did not answer within %s seconds");
     return t;
 }
 

@@ -57,9 +57,10 @@ enum class ClientErrorCode : int {
     // Beyond the numbers 0-119 of the other client components: values that cannot be encoded.
     ServiceParamTooLong = 120,
     ServiceRequestTooLong = 121,
+    ServiceNoAnswer = 122,
 };
 
-constexpr int kClientErrorCount = 122;
+constexpr int kClientErrorCount = 123;
 
 // The message pattern of a client-error number ("" for numbers this client never raises).
 const std::string& ClientErrorPattern(int code);

@@ -2,7 +2,14 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "IB.h"
 
@@ -91,8 +98,10 @@ struct Library {
     int version = 0;
     EntryTable table;
     std::vector<std::string> names{"libfbclient.so.2", "libfbclient.so"};
+    std::atomic<int> workers{0};  // attach calls still running on worker threads
     ~Library() {
-        if (handle) dlclose(handle);
+        // A worker still inside the library keeps it loaded to the very end.
+        if (handle && workers == 0) dlclose(handle);
     }
 };
 
@@ -227,6 +236,10 @@ void FreeClientLibrary() {
     lib.version = 0;
 }
 
+bool ClientCallsPending() {
+    return Lib().workers > 0;
+}
+
 bool ClientLibraryLoaded() {
     return Lib().handle != nullptr;
 }
@@ -263,6 +276,59 @@ ISC_STATUS ServiceStart(ISC_STATUS* status, isc_svc_handle* handle, isc_resv_han
 
 ISC_LONG SqlCode(const ISC_STATUS* status) {
     return Table().sqlcode(status);
+}
+
+void ServiceAttachWithin(int timeout_ms, const std::string& name, const std::string& spb,
+                         isc_svc_handle* handle) {
+    const EntryTable& table = Table();
+    struct Call {
+        std::mutex mu;
+        std::condition_variable done_cv;
+        bool done = false;
+        bool abandoned = false;
+        isc_svc_handle handle = 0;
+        std::exception_ptr error;
+    };
+    auto call = std::make_shared<Call>();
+    Library& lib = Lib();
+    ++lib.workers;
+    std::thread([call, name, spb, table, &lib] {
+        isc_svc_handle h = 0;
+        std::exception_ptr error;
+        try {
+            if (table.service_attach(StatusVector(), static_cast<unsigned short>(name.size()),
+                                     name.data(), &h, static_cast<unsigned short>(spb.size()),
+                                     spb.data()) > 0) {
+                h = 0;
+                RaiseStatusError();  // from this thread's own status vector
+            }
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::unique_lock lock(call->mu);
+        if (call->abandoned) {
+            // Nobody waits any more: an attachment that came too late is closed again.
+            if (h) table.service_detach(StatusVector(), &h);
+        } else {
+            call->handle = h;
+            call->error = error;
+        }
+        call->done = true;
+        call->done_cv.notify_all();
+        lock.unlock();
+        --lib.workers;
+    }).detach();
+
+    std::unique_lock lock(call->mu);
+    if (!call->done_cv.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                [&] { return call->done; })) {
+        call->abandoned = true;
+        lock.unlock();
+        RaiseClientError(ClientErrorCode::ServiceNoAnswer,
+                         {std::to_string((timeout_ms + 999) / 1000)});
+    }
+    if (call->error) std::rethrow_exception(call->error);
+    *handle = call->handle;
 }
 
 ISC_LONG Interprete(char* buffer, const ISC_STATUS** cursor) {

@@ -24,6 +24,11 @@ const std::vector<std::string>& ClientLibraryNames();
 // Replaces the search list (tests load their own libraries this way).
 void SetClientLibraryNames(std::vector<std::string> names);
 
+// True while an abandoned attach is still inside the library on a worker thread. The client
+// library then spins for minutes in its own clean-up at process end, so the process should
+// leave with _exit once its own work is done.
+bool ClientCallsPending();
+
 // The calling thread's status vector (20 words).
 ISC_STATUS* StatusVector();
 
@@ -33,6 +38,11 @@ namespace ClientLibrary {
 ISC_STATUS ServiceAttach(ISC_STATUS* status, unsigned short name_length, const char* name,
                          isc_svc_handle* handle, unsigned short spb_length, const char* spb);
 ISC_STATUS ServiceDetach(ISC_STATUS* status, isc_svc_handle* handle);
+// The attach, made on a worker thread that the caller waits for at most timeout_ms. A failure
+// status raises its exception (read on the worker, where the status lives); no answer in time
+// raises ServiceNoAnswer, and a late attachment is detached by the worker when it arrives.
+void ServiceAttachWithin(int timeout_ms, const std::string& name, const std::string& spb,
+                         isc_svc_handle* handle);
 ISC_STATUS ServiceStart(ISC_STATUS* status, isc_svc_handle* handle, isc_resv_handle* reserved,
                         unsigned short length, const char* request);
 ISC_LONG SqlCode(const ISC_STATUS* status);

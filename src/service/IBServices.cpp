@@ -12,8 +12,9 @@ std::function<void(const std::string&)>& TraceSink() {
     return sink;
 }
 
-constexpr size_t kMaxSpbValue = 255;  // one length byte
-constexpr size_t kMaxBlock = 65535;   // sent with a 16-bit length
+constexpr size_t kMaxSpbValue = 255;     // one length byte
+constexpr size_t kMaxBlock = 65535;      // sent with a 16-bit length
+constexpr int kAttachTimeoutMs = 10000;  // the longest the window waits for an attach
 
 const char* const kKnownParams[] = {"user_name",
                                     "sys_user_name",
@@ -165,13 +166,10 @@ void TIBCustomService::Attach() {
     }
     const std::string service = ConnectString();
     if (service.size() > kMaxBlock) RaiseClientError(ClientErrorCode::ServiceRequestTooLong);
-    ISC_STATUS* status = StatusVector();
-    if (ClientLibrary::ServiceAttach(
-            status, static_cast<unsigned short>(service.size()), service.data(), &handle_,
-            static_cast<unsigned short>(attach_block_.size()), attach_block_.data()) > 0) {
-        handle_ = 0;
-        RaiseStatusError();
-    }
+    // The attach may wait on the network (a host that never answers, a listener that never
+    // replies): it is bounded so that the window is never held for long.
+    handle_ = 0;
+    ClientLibrary::ServiceAttachWithin(kAttachTimeoutMs, service, attach_block_, &handle_);
     if (OnAttach) OnAttach(this);
     TraceReport("[Attach]");
 }

@@ -1,6 +1,9 @@
 // The whole program against the real local Firebird server: a due minute on the (injected)
 // clock lets Timer1 fire, the server writes the backup, and it restores with every row.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <QCoreApplication>
 #include <chrono>
@@ -113,6 +116,38 @@ TEST_F(EndToEnd, ConnectionTestWritesNoBackup) {
     EXPECT_FALSE(FirebirdServer::WaitForFile(backup_dir + "/TEST.gbk", 2));
     EXPECT_FALSE(std::filesystem::exists("TEST.gbk"));
     EXPECT_EQ(LogMessages(), Msgs{"程式執行"});
+}
+
+}  // namespace
+}  // namespace qv::test
+
+namespace qv::test {
+namespace {
+
+TEST_F(FormFixture, AServerThatNeverAnswersFailsTheRunWithinFifteenSeconds) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    listen(fd, 4);  // accepts, never answers
+    Start();
+    form->Edit1->setText(QString("127.0.0.1/%1").arg(ntohs(a.sin_port)));
+    form->Edit2->setText("/x.fdb");
+    form->StartButton->click();
+    clock.Set(2026, 12, 7, 10, 0, 0, 500);
+    auto t0 = std::chrono::steady_clock::now();
+    form->Timer1Timer();
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    close(fd);
+    EXPECT_LT(seconds, 15.0);
+    std::vector<std::string> log = LogMessages();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "備份條件符合");
+    EXPECT_EQ(log.back(), "資料庫 /x.fdb 服務啟動失敗");
+    EXPECT_FALSE(form->IBBackupService1->Active());
 }
 
 }  // namespace

@@ -42,7 +42,8 @@ TEST_F(TimeTest, AWeekOfEveryDateModeAndTimeMode) {
             f.runs.clear();
             clock.Set(2026, 12, 6, 23, 59, 59, 0);  // a second before Monday 7 December
             Run(f, 7 * 24 * 60);
-            EXPECT_EQ(static_cast<int>(f.runs.size()), days_per_week[date_mode] * fires_per_day[time_mode])
+            EXPECT_EQ(static_cast<int>(f.runs.size()),
+                      days_per_week[date_mode] * fires_per_day[time_mode])
                 << "date mode " << date_mode << ", time mode " << time_mode;
         }
 }
