@@ -298,7 +298,7 @@ void TQuorvaneForm::FormShow() {
     Edit1->setVisible(ComboBox1->currentIndex() != 0);
     SaveLog("程式執行");
     StartButton->SetDown(true);
-    if (!Trim(Edit2->text().toStdString()).empty() && !Trim(Edit4->text().toStdString()).empty())
+    if (!Trim(TextBytes(Edit2)).empty() && !Trim(TextBytes(Edit4)).empty())
         Timer2->SetEnabled(true);
     WarnIfAppDirNotWritable();
 }
@@ -409,21 +409,35 @@ void TQuorvaneForm::CheckBox1Click() {
                                     : "無法取消開機自動載入：沒有寫入權限。");
 }
 
+void TQuorvaneForm::SetTextBytes(QLineEdit* edit, const std::string& bytes) {
+    const QString text = QString::fromStdString(bytes);
+    loaded_bytes_[edit] = {text, bytes};
+    edit->setText(text);
+}
+
+std::string TQuorvaneForm::TextBytes(const QLineEdit* edit) const {
+    // A text read from the settings that is not valid UTF-8 (a file from another code page)
+    // shows with replacement characters; while it is not edited, its bytes go on unchanged.
+    auto it = loaded_bytes_.find(edit);
+    if (it != loaded_bytes_.end() && it->second.first == edit->text()) return it->second.second;
+    return edit->text().toStdString();
+}
+
 void TQuorvaneForm::GetPara() {
     auto read_string = [this](const char* key, const std::string& def) {
         Ini1->SetIdent(key);
         return Ini1->Read() ? Ini1->Value().ToString() : def;
     };
     Ini1->SetDataType(TiniType::DsString);
-    Edit1->setText(QString::fromStdString(read_string("SERVERNAME", "")));
-    Edit2->setText(QString::fromStdString(read_string("DATABASENAME", "")));
+    SetTextBytes(Edit1, read_string("SERVERNAME", ""));
+    SetTextBytes(Edit2, read_string("DATABASENAME", ""));
     user_name_ = read_string("USERNAME", "SYSDBA");
     password_ = read_string("PASSWORD", "tidewater");
-    Edit3->setText(QString::fromStdString(read_string("LOGNAME", "")));
+    SetTextBytes(Edit3, read_string("LOGNAME", ""));
     MaskEdit1->SetText("0000");
     MaskEdit1->SetText(read_string("BACKUPTIME", "0000"));
-    Edit4->setText(QString::fromStdString(read_string("BACKUPDIR", "")));
-    Edit5->setText(QString::fromStdString(read_string("BACKUPNAME", "")));
+    SetTextBytes(Edit4, read_string("BACKUPDIR", ""));
+    SetTextBytes(Edit5, read_string("BACKUPNAME", ""));
 
     Ini1->SetDataType(TiniType::DsInteger);
     auto read_index = [this](const char* key, QComboBox* list, int def) {
@@ -450,14 +464,14 @@ void TQuorvaneForm::SavePara() {
         Ini1->Write();  // each key by itself; the result is ignored
     };
     Ini1->SetDataType(TiniType::DsString);
-    write("SERVERNAME", Edit1->text().toStdString());
-    write("DATABASENAME", Edit2->text().toStdString());
+    write("SERVERNAME", TextBytes(Edit1));
+    write("DATABASENAME", TextBytes(Edit2));
     write("USERNAME", user_name_);
     write("PASSWORD", password_);
-    write("LOGNAME", Edit3->text().toStdString());
+    write("LOGNAME", TextBytes(Edit3));
     write("BACKUPTIME", MaskEdit1->Text());
-    write("BACKUPDIR", Edit4->text().toStdString());
-    write("BACKUPNAME", Edit5->text().toStdString());
+    write("BACKUPDIR", TextBytes(Edit4));
+    write("BACKUPNAME", TextBytes(Edit5));
     Ini1->SetDataType(TiniType::DsInteger);
     write("PROTOCAL", ComboBox1->currentIndex());
     write("BACKUPMODE", ComboBox2->currentIndex());
@@ -544,8 +558,8 @@ void TQuorvaneForm::FillBackupService(const std::string& backup_file) {
     IBBackupService1->Params().Clear();
     IBBackupService1->Params().Add("user_name=" + user_name_);
     IBBackupService1->Params().Add("password=" + password_);
-    IBBackupService1->SetDatabaseName(Edit2->text().toStdString());
-    IBBackupService1->SetServerName(Edit1->text().toStdString());
+    IBBackupService1->SetDatabaseName(TextBytes(Edit2));
+    IBBackupService1->SetServerName(TextBytes(Edit1));
     IBBackupService1->BackupFile().Clear();
     IBBackupService1->BackupFile().Add(backup_file);
     TProtocol protocol;
@@ -560,14 +574,14 @@ void TQuorvaneForm::LogRunFailure() {
 void TQuorvaneForm::DataBackup() {
     const std::string name =
         BackupName(ComboBox3->currentIndex(), ComboBox4->currentIndex(), ComboBox2->currentIndex(),
-                   Edit5->text().toStdString(), tick_time_, Clock().Now());
-    const std::string path = BackupPath(Edit4->text().toStdString(), name);
+                   TextBytes(Edit5), tick_time_, Clock().Now());
+    const std::string path = BackupPath(TextBytes(Edit4), name);
     try {
         // A connection left open by an earlier run or test is closed first. Should that fail,
         // the run fails with its own log line instead of ending the program.
         if (IBBackupService1->Active()) IBBackupService1->SetActive(false);
     } catch (const std::exception&) {
-        SaveLog("資料庫 " + Edit2->text().toStdString() + " 服務啟動失敗");
+        SaveLog("資料庫 " + TextBytes(Edit2) + " 服務啟動失敗");
         return;
     }
     try {

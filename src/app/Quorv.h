@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "Component.h"
@@ -103,6 +104,10 @@ public:
     void SetUserName(std::string v) { user_name_ = std::move(v); }
     void SetPassword(std::string v) { password_ = std::move(v); }
 
+    // An edit's text as bytes: what the settings file held while the text is unchanged.
+    std::string TextBytes(const QLineEdit* edit) const;
+    void SetTextBytes(QLineEdit* edit, const std::string& bytes);
+
     // The delay the one-minute schedule re-arms itself with (just past the next minute).
     int Timer1Delay() const;
     static constexpr int kTickOffsetMs = 500;
@@ -133,6 +138,7 @@ private:
     bool testing_ = false;
     bool shown_once_ = false;
     bool closed_ = false;
+    std::map<const QLineEdit*, std::pair<QString, std::string>> loaded_bytes_;
 };
 
 // Maps the Windows face names of the layout to the installed Ming and Kai faces.

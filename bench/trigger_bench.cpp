@@ -1,0 +1,113 @@
+// Trigger latency: from the start of a due minute to the server's acceptance of the backup
+// request, through the real window, timer and client library, against the local test server.
+//   bench/trigger_bench [minutes]     (needs scripts/firebird-server.sh start)
+#include <QApplication>
+#include <QElapsedTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <vector>
+
+#include "Clock.h"
+#include "Platform.h"
+#include "QtApplication.h"
+#include "Quorv.h"
+#include "InterProcess.h"
+#include "NotificationArea.h"
+
+namespace {
+
+// Real time, shifted so that a due minute starts shortly after each round begins.
+class ShiftedClock : public qv::IClock {
+public:
+    qv::LocalTime Now() const override {
+        auto now = std::chrono::system_clock::now() + shift;
+        time_t secs = std::chrono::system_clock::to_time_t(now);
+        tm t{};
+        gmtime_r(&secs, &t);
+        int ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      now.time_since_epoch()).count() % 1000);
+        return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, ms};
+    }
+    // Milliseconds since the start of the current minute.
+    int64_t IntoMinute() const {
+        qv::LocalTime t = Now();
+        return t.second * 1000LL + t.millisecond;
+    }
+    std::chrono::system_clock::duration shift{};
+};
+
+std::map<std::string, std::string> ReadEnv() {
+    std::map<std::string, std::string> kv;
+    std::ifstream in("/var/lib/quorvane-fb/env");
+    for (std::string line; std::getline(in, line);) {
+        size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string v = line.substr(eq + 1);
+        if (v.size() >= 2 && v.front() == '\'') v = v.substr(1, v.size() - 2);
+        kv[line.substr(0, eq)] = v;
+    }
+    return kv;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    int rounds = argc > 1 ? std::atoi(argv[1]) : 10;
+    auto env = ReadEnv();
+    if (env["QV_FB_PASSWORD"].empty()) {
+        std::fprintf(stderr, "needs the local test server (scripts/firebird-server.sh start)\n");
+        return 1;
+    }
+    qv::QtApplication application;
+    qv::SetApplication(&application);
+    qv::LinuxInterProcess ipc("/tmp");
+    qv::SetInterProcess(&ipc);
+    std::unique_ptr<qv::INotificationArea> tray(qv::NewQtNotificationArea());
+    qv::SetNotificationArea(tray.get());
+    ShiftedClock clock;
+    qv::SetClock(&clock);
+
+    qv::TQuorvaneForm form;
+    form.FormShow();
+    form.Edit1->setText("localhost");
+    form.Edit2->setText(QString::fromStdString(env["QV_FB_SAMPLE_DB"]));
+    form.Edit4->setText(QString::fromStdString(env["QV_FB_BACKUP_DIR"]));
+    form.SetPassword(env["QV_FB_PASSWORD"]);
+    form.ComboBox4->setCurrentIndex(0);  // every 5 minutes...
+    form.ComboBox3->setCurrentIndex(1);  // ...into one manual name
+    form.Edit5->setText("bench");
+    form.StartButton->SetDown(true);
+
+    std::vector<double> latencies;
+    auto handler = form.IBBackupService1->OnAttach;
+    form.IBBackupService1->OnAttach = [&](qv::TIBCustomService* s) {
+        handler(s);  // logs, sends the request, detaches
+        latencies.push_back(static_cast<double>(clock.IntoMinute()));
+    };
+    for (int i = 0; i < rounds; ++i) {
+        // Put the clock 1.5 s before the next due minute and let the timer find it.
+        qv::LocalTime t = clock.Now();
+        int to_due = (5 - t.minute % 5) * 60000 - (t.second * 1000 + t.millisecond) - 1500;
+        clock.shift += std::chrono::milliseconds(to_due);
+        form.Timer1->SetEnabled(true);
+        size_t before = latencies.size();
+        QElapsedTimer wait;
+        wait.start();
+        while (latencies.size() == before && wait.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    std::sort(latencies.begin(), latencies.end());
+    if (latencies.empty()) return 2;
+    std::printf("| trigger latency (ms from minute start to accepted request) | value |\n|---|---|\n");
+    std::printf("| rounds | %zu |\n| min | %.0f |\n| median | %.0f |\n| max | %.0f |\n",
+                latencies.size(), latencies.front(), latencies[latencies.size() / 2],
+                latencies.back());
+    std::printf("target <= 1500 ms: %s\n", latencies.back() <= 1500 ? "met" : "missed");
+    form.StopButton->SetDown(true);
+    return 0;
+}
