@@ -108,6 +108,26 @@ TEST_F(EndToEnd, ServerDownThenBackAgain) {
     EXPECT_EQ(server.RestoreAndCount(backup_dir + "/1010.gbk"), server.sample_rows);
 }
 
+TEST_F(EndToEnd, ServerKilledBetweenAttachAndStart) {
+    form->StartButton->click();
+    auto handler = form->IBBackupService1->OnAttach;
+    form->IBBackupService1->OnAttach = [&](TIBCustomService* s) {
+        ServerScript("stop");  // the server goes away after accepting the attachment
+        handler(s);
+    };
+    size_t mark = LogMessages().size();
+    LetTimerFireAt(2026, 12, 7, 11, 0);
+    form->IBBackupService1->OnAttach = handler;
+    EXPECT_EQ(Since(mark), (Msgs{"備份條件符合", "開始備份" + backup_dir + "/1100.gbk",
+                                 "資料庫 " + server.sample_db + " 服務啟動失敗"}));
+    EXPECT_TRUE(FakeApp().exceptions.empty());
+    ServerScript("start");
+    mark = LogMessages().size();
+    LetTimerFireAt(2026, 12, 7, 11, 5);
+    EXPECT_EQ(Since(mark).back(), "備份結束...");
+    EXPECT_EQ(server.RestoreAndCount(backup_dir + "/1105.gbk"), server.sample_rows);
+}
+
 TEST_F(EndToEnd, ConnectionTestWritesNoBackup) {
     form->Button1Click();
     ASSERT_FALSE(FakeApp().messages.empty());
