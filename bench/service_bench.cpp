@@ -2,6 +2,8 @@
 // minimal C client, alternating, against the local test server. Prints medians and the ratio.
 //   bench/service_bench [repetitions]   (needs scripts/firebird-server.sh start)
 #include <algorithm>
+
+#include "BenchEnv.h"
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,20 +19,6 @@ extern "C" int raw_backup(const char* user, const char* password, const char* db
 
 namespace {
 
-std::map<std::string, std::string> ReadEnv() {
-    std::map<std::string, std::string> kv;
-    const char* p = std::getenv("QV_FB_ENV");
-    std::ifstream in(p ? p : "/var/lib/quorvane-fb/env");
-    for (std::string line; std::getline(in, line);) {
-        size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        std::string v = line.substr(eq + 1);
-        if (v.size() >= 2 && v.front() == '\'') v = v.substr(1, v.size() - 2);
-        kv[line.substr(0, eq)] = v;
-    }
-    return kv;
-}
-
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -40,7 +28,7 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     int reps = argc > 1 ? std::atoi(argv[1]) : 100;
-    auto env = ReadEnv();
+    auto env = ReadServerEnv();
     const std::string pw = env["QV_FB_PASSWORD"], db = env["QV_FB_SAMPLE_DB"],
                       dir = env["QV_FB_BACKUP_DIR"];
     if (pw.empty() || raw_load() != 0) {

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <algorithm>
+
+#include "BenchEnv.h"
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -27,8 +29,9 @@ public:
         time_t secs = std::chrono::system_clock::to_time_t(now);
         tm t{};
         gmtime_r(&secs, &t);
-        int ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      now.time_since_epoch()).count() % 1000);
+        int ms = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+            1000);
         return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, ms};
     }
     // Milliseconds since the start of the current minute.
@@ -39,26 +42,13 @@ public:
     std::chrono::system_clock::duration shift{};
 };
 
-std::map<std::string, std::string> ReadEnv() {
-    std::map<std::string, std::string> kv;
-    std::ifstream in("/var/lib/quorvane-fb/env");
-    for (std::string line; std::getline(in, line);) {
-        size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        std::string v = line.substr(eq + 1);
-        if (v.size() >= 2 && v.front() == '\'') v = v.substr(1, v.size() - 2);
-        kv[line.substr(0, eq)] = v;
-    }
-    return kv;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     int rounds = argc > 1 ? std::atoi(argv[1]) : 10;
-    auto env = ReadEnv();
+    auto env = ReadServerEnv();
     if (env["QV_FB_PASSWORD"].empty()) {
         std::fprintf(stderr, "needs the local test server (scripts/firebird-server.sh start)\n");
         return 1;
@@ -103,7 +93,8 @@ int main(int argc, char** argv) {
     }
     std::sort(latencies.begin(), latencies.end());
     if (latencies.empty()) return 2;
-    std::printf("| trigger latency (ms from minute start to accepted request) | value |\n|---|---|\n");
+    std::printf(
+        "| trigger latency (ms from minute start to accepted request) | value |\n|---|---|\n");
     std::printf("| rounds | %zu |\n| min | %.0f |\n| median | %.0f |\n| max | %.0f |\n",
                 latencies.size(), latencies.front(), latencies[latencies.size() / 2],
                 latencies.back());

@@ -74,7 +74,8 @@ TEST_F(BadRunTest, AUserNameOver255BytesFailsTheRunAndSendsNothing) {
 }
 
 TEST_F(BadRunTest, APathOver65535BytesFailsTheRunAndSendsNoRequest) {
-    form->Edit4->setText(QString(30000, QChar(0x5099)));  // 90 000 bytes; the edit holds 32 767 characters
+    form->Edit4->setText(
+        QString(30000, QChar(0x5099)));  // 90 000 bytes; the edit holds 32 767 characters
     form->StartButton->click();
     Msgs log = Tick();
     ASSERT_EQ(log.size(), 3u);

@@ -190,3 +190,24 @@ TEST_F(FormFixture, ClockSetBackFiresTheSameMinuteAgain) {
 
 }  // namespace
 }  // namespace qv::test
+
+namespace qv::test {
+namespace {
+
+TEST_F(FormFixture, AProgramDirectoryThatCannotBeWrittenIsNamedOnceAtStartUp) {
+    FakeApp().exe = dir / "missing-dir/Quorvane";  // nothing can be created there
+    Start();
+    ASSERT_EQ(FakeApp().messages.size(), 1u);
+    EXPECT_NE(FakeApp().messages[0].first.find("程式目錄 " + dir.path() + "/missing-dir 無法寫入"),
+              std::string::npos)
+        << FakeApp().messages[0].first;
+    EXPECT_EQ(FakeApp().messages[0].second, "Quorvane");
+}
+
+TEST_F(FormFixture, AWritableDirectoryGivesNoWarning) {
+    Start();
+    EXPECT_TRUE(FakeApp().messages.empty());
+}
+
+}  // namespace
+}  // namespace qv::test

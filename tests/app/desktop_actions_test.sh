@@ -6,11 +6,9 @@
 # Usage: desktop_actions_test.sh PATH/TO/Quorvane   (run under xvfb-run by CTest)
 set -uo pipefail
 program=$1
-export LANG=C.UTF-8
-export QT_QPA_PLATFORM=xcb  # a real X window, whatever the test run set
-work=$(mktemp -d)
-export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg:/etc/xdg
-mkdir -p "$XDG_RUNTIME_DIR" "$work/bin" "$work/app" && chmod 700 "$XDG_RUNTIME_DIR"
+source "$(dirname "$0")/x_session.sh"
+export XDG_CONFIG_DIRS=$work/xdg:/etc/xdg
+mkdir -p "$work/bin" "$work/app"
 # A stand-in xdg-open that records what it was asked to open, and where.
 cat >"$work/bin/xdg-open" <<EOT
 #!/bin/sh
@@ -18,23 +16,7 @@ printf '%s|%s\n' "\$PWD" "\$*" >>"$work/opened"
 EOT
 chmod +x "$work/bin/xdg-open"
 export PATH=$work/bin:$PATH
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; rm -rf "$work"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "0 passed, 1 failed"; exit 1; }
-wait_for() { for _ in $(seq 1 100); do eval "$1" && return 0; sleep 0.1; done; return 1; }
-find_window() {  # the first visible window with exactly this name, waiting up to 10 s
-  local w
-  for _ in $(seq 1 100); do
-    w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
-    [ -n "$w" ] && { echo "$w"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
-
-openbox >/dev/null 2>&1 & pids+=($!)
-sleep 0.5
+start_window_manager
 cp "$program" "$work/app/Quorvane"
 (cd "$work/app" && exec ./Quorvane) >"$work/app.out" 2>&1 & app=$!; pids+=($app)
 wait_for "grep -q '程式執行' '$work/app/PROC_LOG.TXT' 2>/dev/null" || fail "the program did not start"

@@ -6,28 +6,9 @@
 # Usage: second_copy_test.sh PATH/TO/Quorvane   (run under xvfb-run by CTest)
 set -uo pipefail
 program=$1
-export LANG=C.UTF-8
-export QT_QPA_PLATFORM=xcb  # a real X window, whatever the test run set
-work=$(mktemp -d)
-export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; rm -rf "$work"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "0 passed, 1 failed"; exit 1; }
-wait_for() { for _ in $(seq 1 100); do eval "$1" && return 0; sleep 0.1; done; return 1; }
-find_window() {  # the first visible window with exactly this name, waiting up to 10 s
-  local w
-  for _ in $(seq 1 100); do
-    w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
-    [ -n "$w" ] && { echo "$w"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
+source "$(dirname "$0")/x_session.sh"
 
-openbox >/dev/null 2>&1 & pids+=($!)
-sleep 0.5
+start_window_manager
 
 for d in a b c; do mkdir -p "$work/$d"; cp "$program" "$work/$d/Quorvane"; done
 printf '[Para]\r\nDATABASENAME=/x.fdb\r\nBACKUPDIR=/bak\r\n' >"$work/a/Quorvane.ini"
