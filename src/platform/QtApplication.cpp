@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
 
 namespace qv {
@@ -113,10 +114,18 @@ void QtApplication::CloseOnTerminationSignals() {
     connect(notifier, &QSocketNotifier::activated, this, [this] {
         char buf[16];
         [[maybe_unused]] ssize_t n = read(g_signal_pipe[0], buf, sizeof buf);
-        if (main_)
-            main_->close();
-        else
-            QCoreApplication::quit();
+        // A message box left open (nobody at the screen) must not keep the program from ending:
+        // close the modal dialogs first, then the window, from the outermost loop.
+        while (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->close();
+            if (QApplication::activeModalWidget() == modal) break;
+        }
+        QTimer::singleShot(0, this, [this] {
+            if (main_)
+                main_->close();
+            else
+                QCoreApplication::quit();
+        });
     });
     struct sigaction sa {};
     sa.sa_handler = OnSignal;

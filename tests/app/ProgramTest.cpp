@@ -1,6 +1,9 @@
 // The built program as a process.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "FirebirdServer.h"
@@ -43,6 +46,33 @@ TEST(Program, SigtermClosesTheWindowTheNormalWay) {
     EXPECT_NE(log.find(":程式執行\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(":系統結束\r\n"), std::string::npos) << log;
     EXPECT_NE(ReadFile(dir / "Quorvane.ini").find("TIMEMODE=0\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qv::test
+
+namespace qv::test {
+namespace {
+
+// A normal user in a program directory it cannot write (a system-wide install): the program
+// runs, says so in a message box that nobody answers, and still ends cleanly on SIGTERM.
+TEST(Program, AnUnwritableDirectoryDoesNotKeepItFromEnding) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+    TempDir dir;
+    chmod(dir.path().c_str(), 0755);
+    std::filesystem::copy_file(QV_PROGRAM, dir / "Quorvane");
+    std::string out;
+    int rc = FirebirdServer::Run(
+        "cd " + dir.path() + " && (XDG_RUNTIME_DIR=" + dir.path() + " HOME=" + dir.path() +
+            " QT_QPA_PLATFORM=offscreen setpriv --reuid=nobody --regid=nogroup --clear-groups"
+            " ./Quorvane & pid=$!; sleep 2; kill -TERM $pid; "
+            "for i in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done; "
+            "if kill -0 $pid 2>/dev/null; then kill -9 $pid; echo STILL-RUNNING; fi; wait $pid)",
+        &out);
+    EXPECT_EQ(out.find("STILL-RUNNING"), std::string::npos) << out;
+    EXPECT_EQ(rc, 0) << out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "PROC_LOG.TXT"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "Quorvane.ini"));
 }
 
 }  // namespace
