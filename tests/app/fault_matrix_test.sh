@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# The real program against the real server, one fault at a time: its clock is shifted
+# (libfaketime) to three seconds before a due minute, so the one-minute timer really fires.
+# For each fault the log must say what happened, nothing may crash, the window may not be held
+# for more than 15 s, and the next due minute must succeed once the fault is gone.
+#   fault_matrix_test.sh PATH/TO/Quorvane FBDOUBLE_DIR SOURCE_DIR   (needs the test server)
+set -uo pipefail
+program=$(realpath "$1") doubles=$(realpath "$2") source_dir=$(realpath "$3")
+export QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 FAKETIME_DONT_FAKE_MONOTONIC=1
+# libfaketime is preloaded ahead of the sanitizer runtime in the sanitizer build.
+export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+. "${QV_FB_ENV:-/var/lib/quorvane-fb/env}" || { echo "no test server"; echo "0 passed, 1 failed"; exit 1; }
+faketime_lib=$(ls /usr/lib/*/faketime/libfaketime.so.1 2>/dev/null | head -1)
+[ -n "$faketime_lib" ] || { echo "libfaketime is missing"; echo "0 passed, 1 failed"; exit 1; }
+work=$(mktemp -d)
+export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+bak=$QV_FB_BACKUP_DIR/matrix-$$
+install -d -o firebird -g firebird -m 0770 "$bak"
+passed=0 failed=0
+trap 'rm -rf "$work" "$bak"; bash "$source_dir/scripts/firebird-server.sh" start --test >/dev/null 2>&1' EXIT
+check() {
+  if eval "$2"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $1 (log: $log rc: $rc)"; fi
+}
+
+# Seconds of the day of a log line (YYYYMMDD.HHNNSS:...), 0 for none.
+seconds_of() {
+  local t=${1:9:6}
+  [ ${#t} -eq 6 ] || { echo 0; return; }
+  echo $((10#${t:0:2} * 3600 + 10#${t:2:2} * 60 + 10#${t:4:2}))
+}
+minute=0  # each run gets its own due minute (every 5 minutes), so file names differ
+# run NAME SERVER DATABASE PASSWORD BACKUPDIR [command prefix...]: one due minute; sets $log,
+# $rc, $held (seconds between the match and the run's last line) and $gbk.
+run() {
+  local name=$1 server=$2 database=$3 password=$4 dir=$5; shift 5
+  minute=$((minute + 5))
+  local hh=$((10 + minute / 60)) mm=$((minute % 60))
+  local app=$work/$name-$minute
+  mkdir -p "$app"; cp "$program" "$app/Quorvane"
+  printf '[Para]\r\nSERVERNAME=%s\r\nDATABASENAME=%s\r\nPASSWORD=%s\r\nBACKUPDIR=%s\r\nPROTOCAL=3\r\nTIMEMODE=0\r\n' \
+    "$server" "$database" "$password" "$dir" >"$app/Quorvane.ini"
+  local start; start=$(printf '2026-12-07 %02d:%02d:57' $(( hh - (mm == 0 ? 1 : 0) )) $(( (mm + 59) % 60 )))
+  mkdir -p "$app/run" && chmod 700 "$app/run"  # its own lock and socket
+  (cd "$app" && XDG_RUNTIME_DIR=$app/run LD_PRELOAD=$faketime_lib FAKETIME="@$start" \
+     exec "$@" ./Quorvane) >"$app/out" 2>&1 & local pid=$!
+  for _ in $(seq 1 250); do  # up to 25 s
+    kill -0 $pid 2>/dev/null || break
+    if grep -q '備份條件符合' "$app/PROC_LOG.TXT" 2>/dev/null &&
+       tail -1 "$app/PROC_LOG.TXT" | grep -q -E '備份結束|服務啟動失敗'; then break; fi
+    sleep 0.1
+  done
+  kill -TERM $pid 2>/dev/null
+  for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+  kill -KILL $pid 2>/dev/null
+  wait $pid; rc=$?
+  log=$(cut -c17- "$app/PROC_LOG.TXT" 2>/dev/null | tr -d '\r' | grep -v -E '程式執行|系統結束' | tr '\n' '|')
+  held=$(( $(seconds_of "$(grep -v '系統結束' "$app/PROC_LOG.TXT" 2>/dev/null | tail -1)") -
+           $(seconds_of "$(grep '備份條件符合' "$app/PROC_LOG.TXT" 2>/dev/null | head -1)") ))
+  gbk=$(printf '%s/%02d%02d.gbk' "$dir" $hh $mm)
+  out=$(cat "$app/out")
+}
+ok_line() { echo "備份條件符合|開始備份$gbk|備份結束...|"; }
+fail_line() { echo "備份條件符合|$1資料庫 $2 服務啟動失敗|"; }
+restores() { gbak -c -se localhost:service_mgr "$1" "$QV_FB_SAMPLE_DB.matrix.fdb" -user SYSDBA -password "$QV_FB_PASSWORD" >/dev/null 2>&1 && rm -f "$QV_FB_SAMPLE_DB.matrix.fdb"; }
+good() {  # the next due minute with everything right: a backup that restores
+  run "$1-after" localhost "$QV_FB_SAMPLE_DB" "$QV_FB_PASSWORD" "$bak"
+  check "$1: the next minute succeeds" '[ "$log" = "$(ok_line)" ]'
+  local restored=1
+  for _ in $(seq 1 50); do restores "$gbk" && { restored=0; break; }; sleep 0.2; done
+  check "$1: the next backup restores" '[ $restored -eq 0 ]'
+}
+db=$QV_FB_SAMPLE_DB pw=$QV_FB_PASSWORD
+
+bash "$source_dir/scripts/firebird-server.sh" stop
+run server-down localhost "$db" "$pw" "$bak"
+check "server down: failure line" '[ "$log" = "$(fail_line "" "$db")" ]'
+check "server down: ended cleanly" '[ $rc -eq 0 ]'
+bash "$source_dir/scripts/firebird-server.sh" start --test >/dev/null 2>&1
+good server-down
+
+run wrong-password localhost "$db" not-the-password "$bak"
+check "wrong password: failure line" '[ "$log" = "$(fail_line "" "$db")" ]'
+good wrong-password
+
+run unknown-host nosuchhost.invalid "$db" "$pw" "$bak" "$source_dir/scripts/files-only-dns.sh"
+check "unknown host: failure line" '[ "$log" = "$(fail_line "" "$db")" ]'
+good unknown-host
+
+run unwritable-dir localhost "$db" "$pw" "$QV_FB_STATE"
+check "unwritable backup directory: accepted (the server fails later)" '[ "$log" = "$(ok_line)" ]'
+sleep 2
+check "unwritable backup directory: no file" '[ ! -e "$gbk" ]'
+good unwritable-dir
+
+run missing-db localhost /var/lib/firebird/3.0/data/quorvane/none.fdb "$pw" "$bak"
+check "missing database: logged as accepted or failed" \
+  '[ "$log" = "$(ok_line)" ] || [ "$log" = "$(fail_line "開始備份$gbk|" /var/lib/firebird/3.0/data/quorvane/none.fdb)" ]'
+good missing-db
+
+run empty-db localhost "" "$pw" "$bak"
+check "empty database path: failure after the start line" '[ "$log" = "$(fail_line "開始備份$gbk|" "")" ]'
+good empty-db
+
+mkdir -p "$work/nolib" && : >"$work/nolib/libfbclient.so.2" && : >"$work/nolib/libfbclient.so"
+run no-library localhost "$db" "$pw" "$bak" env LD_LIBRARY_PATH="$work/nolib"
+check "client library missing: says so and ends" '[ $rc -eq 1 ] && [[ "$out" == *"InterBase library gds32.dll not found"* ]] && [ -z "$log" ]'
+good no-library
+
+run old-library localhost "$db" "$pw" "$bak" env LD_LIBRARY_PATH="$doubles/v5"
+check "client library without the newer calls: failure line" '[ "$log" = "$(fail_line "" "$db")" ]'
+good old-library
+
+python3 -c 'import socket,time; s=socket.socket(); s.bind(("127.0.0.1",3097)); s.listen(4); time.sleep(60)' & listener=$!
+sleep 0.3
+run silent-listener 127.0.0.1/3097 "$db" "$pw" "$bak"
+kill $listener 2>/dev/null
+check "listener that never answers: failure line" '[ "$log" = "$(fail_line "" "$db")" ]'
+check "listener that never answers: held at most 15 s (was $held)" '[ $held -le 15 ]'
+good silent-listener
+
+run dropped-port 127.0.0.1/3099 "$db" "$pw" "$bak" "$source_dir/scripts/dropped-port.sh"
+check "host that never answers: failure line" '[ "$log" = "$(fail_line "" "$db")" ]'
+check "host that never answers: held at most 15 s (was $held)" '[ $held -le 15 ]'
+
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
