@@ -6,7 +6,7 @@
 #   fault_matrix_test.sh PATH/TO/Quorvane FBDOUBLE_DIR SOURCE_DIR   (needs the test server)
 set -uo pipefail
 program=$(realpath "$1") doubles=$(realpath "$2") source_dir=$(realpath "$3")
-export QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 FAKETIME_DONT_FAKE_MONOTONIC=1
+export QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 FAKETIME_DONT_FAKE_MONOTONIC=1 FAKETIME_DISABLE_SHM=1
 # libfaketime is preloaded ahead of the sanitizer runtime in the sanitizer build.
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
 . "${QV_FB_ENV:-/var/lib/quorvane-fb/env}" || { echo "no test server"; echo "0 passed, 1 failed"; exit 1; }
@@ -122,6 +122,35 @@ good silent-listener
 run dropped-port 127.0.0.1/3099 "$db" "$pw" "$bak" "$source_dir/scripts/dropped-port.sh"
 check "host that never answers: failure line" '[ "$log" = "$(fail_line "" "$db")" ]'
 check "host that never answers: held at most 15 s (was $held)" '[ $held -le 15 ]'
+
+# A program directory the program cannot write (its settings file and its log are read-only to
+# it): it still makes the due backup; only the log lines are lost (it says so at start-up).
+minute=$((minute + 5))
+hh=$((10 + minute / 60)) mm=$((minute % 60))
+app=$work/readonly-$minute
+chmod 755 "$work"  # the other user must reach its directory
+mkdir -p "$app/run" && chmod 755 "$app" && chmod 777 "$app/run"
+cp "$program" "$app/Quorvane"
+printf '[Para]\r\nSERVERNAME=localhost\r\nDATABASENAME=%s\r\nPASSWORD=%s\r\nBACKUPDIR=%s\r\nPROTOCAL=3\r\nTIMEMODE=0\r\n' \
+  "$db" "$pw" "$bak" >"$app/Quorvane.ini"
+chmod 644 "$app/Quorvane.ini"
+gbk=$(printf '%s/%02d%02d.gbk' "$bak" $hh $mm)
+start=$(printf '2026-12-07 %02d:%02d:57' $(( hh - (mm == 0 ? 1 : 0) )) $(( (mm + 59) % 60 )))
+# The clock is shifted in the program only (not in setpriv, which runs as root).
+(cd "$app" && XDG_RUNTIME_DIR=$app/run HOME=$app exec setpriv --reuid=nobody --regid=nogroup \
+   --clear-groups env LD_PRELOAD="$faketime_lib" FAKETIME="@$start" ./Quorvane) >"$app/out" 2>&1 & pid=$!
+for _ in $(seq 1 150); do [ -e "$gbk" ] && break; sleep 0.1; done
+kill -TERM $pid 2>/dev/null
+for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+kill -KILL $pid 2>/dev/null; wait $pid; rc=$?
+log="(none)"
+[ -e "$gbk" ] || cat "$app/out" >&2
+check "read-only program directory: the backup is still made" '[ -e "$gbk" ]'
+check "read-only program directory: ends cleanly" '[ $rc -eq 0 ]'
+check "read-only program directory: settings untouched" '[ "$(stat -c %U "$app/Quorvane.ini")" = root ] && [ ! -e "$app/PROC_LOG.TXT" ]'
+restored=1
+for _ in $(seq 1 50); do restores "$gbk" && { restored=0; break; }; sleep 0.2; done
+check "read-only program directory: the backup restores" '[ $restored -eq 0 ]'
 
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]
