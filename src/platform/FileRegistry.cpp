@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "Files.h"
 #include "Strings.h"
 
 namespace qv {
@@ -36,19 +37,6 @@ const char* RootName(HKEY root) {
         default:
             return nullptr;
     }
-}
-
-bool ReadText(const std::string& path, std::string* text, bool* exists) {
-    *exists = false;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT;
-    *exists = true;
-    text->clear();
-    char buf[65536];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) text->append(buf, static_cast<size_t>(n));
-    close(fd);
-    return n == 0;
 }
 
 // Creates the directory and its parents; false when that is not allowed.
@@ -78,25 +66,7 @@ bool CanWrite(const std::string& path) {
 bool WriteAtomically(const std::string& path, const std::string& data, mode_t mode) {
     size_t slash = path.rfind('/');
     if (slash != std::string::npos && !MakeDirs(path.substr(0, slash), 0755)) return false;
-    std::string tmpl = path + ".XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
-    if (fd < 0) return false;
-    bool ok = fchmod(fd, mode) == 0;
-    size_t done = 0;
-    while (ok && done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n <= 0)
-            ok = false;
-        else
-            done += static_cast<size_t>(n);
-    }
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(name.data(), path.c_str()) == 0;
-    if (!ok) unlink(name.data());
-    return ok;
+    return ReplaceFileAtomically(path, data, mode);
 }
 
 std::string EscapeDesktop(const std::string& s) {
@@ -191,7 +161,7 @@ Store LoadStore(const std::string& file) {
     Store s;
     std::string text;
     bool exists = false;
-    if (!ReadText(file, &text, &exists)) {
+    if (!ReadWholeFile(file, &text, &exists)) {
         s.corrupt = true;
         return s;
     }
@@ -296,7 +266,7 @@ long FileRegistry::QueryValueEx(HKEY key, const std::string& name, uint32_t* typ
     if (IsRunKey(k) && name.find('/') == std::string::npos && !name.empty()) {
         std::string text;
         bool exists = false;
-        if (ReadText(AutostartFile(k, name), &text, &exists) && exists) {
+        if (ReadWholeFile(AutostartFile(k, name), &text, &exists) && exists) {
             std::string exec, value;
             bool have_value = false;
             size_t at = 0;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "Files.h"
 #include "Strings.h"
 
 namespace qv {
@@ -176,43 +177,6 @@ bool Set(std::string_view text, std::string_view section, std::string_view key,
 
 namespace {
 
-bool ReadAll(const std::string& path, std::string* text, bool* exists) {
-    *exists = false;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return false;
-    }
-    *exists = true;
-    text->clear();
-    char buf[65536];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        text->append(buf, static_cast<size_t>(n));
-    }
-    close(fd);
-    return true;
-}
-
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // A symbolic link is followed so that the link itself stays in place.
 std::string ResolvedPath(const std::string& file) {
     char buf[PATH_MAX];
@@ -226,7 +190,7 @@ std::string ProfileFile::ReadString(const std::string& file, const std::string& 
                                     const std::string& key, const std::string& def) {
     std::string text, value;
     bool exists = false;
-    if (!ReadAll(file, &text, &exists) || !exists || !ini::Find(text, section, key, &value))
+    if (!ReadWholeFile(file, &text, &exists) || !exists || !ini::Find(text, section, key, &value))
         value = def;
     return CutUtf8(value, kMaxValueBytes);
 }
@@ -236,7 +200,7 @@ bool ProfileFile::WriteString(const std::string& file, const std::string& sectio
     const std::string path = ResolvedPath(file);
     std::string text, updated;
     bool exists = false;
-    if (!ReadAll(path, &text, &exists)) return false;
+    if (!ReadWholeFile(path, &text, &exists)) return false;
     if (exists && access(path.c_str(), W_OK) != 0) return false;  // a read-only file stays so
     if (!ini::Set(text, section, key, value, &updated)) return false;
     if (exists && updated == text) return true;
@@ -245,16 +209,7 @@ bool ProfileFile::WriteString(const std::string& file, const std::string& sectio
     struct stat st {};
     if (exists && stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
 
-    std::string tmp = path + ".XXXXXX";
-    std::vector<char> name(tmp.begin(), tmp.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
-    if (fd < 0) return false;
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, updated) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok) ok = rename(name.data(), path.c_str()) == 0;
-    if (!ok) unlink(name.data());
-    return ok;
+    return ReplaceFileAtomically(path, updated, mode);
 }
 
 }  // namespace qv
