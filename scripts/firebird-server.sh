@@ -20,6 +20,8 @@ DATA_DIR=/var/lib/firebird/3.0/data/quorvane
 BACKUP_DIR=/var/lib/firebird/3.0/backup/quorvane
 SAMPLE_DB=$DATA_DIR/sample.fdb
 SAMPLE_ROWS=${QV_FB_ROWS:-5000}
+BIG_DB=$DATA_DIR/big.fdb  # --test only: a backup that takes several seconds
+BIG_ROWS=${QV_FB_BIG_ROWS:-2000000}
 SECURITY_DB=/var/lib/firebird/3.0/system/security3.fdb
 TEST_MODE=0
 
@@ -39,6 +41,7 @@ QV_FB_HOST='localhost'
 QV_FB_SAMPLE_DB='$SAMPLE_DB'
 QV_FB_SAMPLE_ROWS='$SAMPLE_ROWS'
 QV_FB_BACKUP_DIR='$BACKUP_DIR'
+QV_FB_BIG_DB='$BIG_DB'
 QV_FB_STATE='$STATE'
 EOT
 }
@@ -110,20 +113,26 @@ do_stop_server() {
   rm -f "$PID_FILE"
 }
 
-make_sample() {
-  load_env
-  install -d -o firebird -g firebird -m 0770 "$DATA_DIR" "$BACKUP_DIR"
-  [ -f "$SAMPLE_DB" ] && return 0
+# make_database PATH ROWS: table T with ROWS rows, unless PATH exists.
+make_database() {
+  [ -f "$1" ] && return 0
   isql-fb -q -user SYSDBA -password "$QV_FB_PASSWORD" >/dev/null <<EOT
-CREATE DATABASE 'localhost:$SAMPLE_DB' DEFAULT CHARACTER SET UTF8;
+CREATE DATABASE 'localhost:$1' DEFAULT CHARACTER SET UTF8;
 CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(40));
 COMMIT;
 SET TERM ^ ;
-EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < $SAMPLE_ROWS) DO BEGIN INSERT INTO T VALUES (:I, 'row ' || :I); I = I + 1; END END^
+EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < $2) DO BEGIN INSERT INTO T VALUES (:I, 'row ' || :I); I = I + 1; END END^
 SET TERM ; ^
 COMMIT;
 EOT
-  say "created $SAMPLE_DB with $SAMPLE_ROWS rows"
+  say "created $1 with $2 rows"
+}
+
+make_sample() {
+  load_env
+  install -d -o firebird -g firebird -m 0770 "$DATA_DIR" "$BACKUP_DIR"
+  make_database "$SAMPLE_DB" "$SAMPLE_ROWS"
+  if [ "$TEST_MODE" -eq 1 ]; then make_database "$BIG_DB" "$BIG_ROWS"; fi
 }
 
 do_start() {

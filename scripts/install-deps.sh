@@ -11,6 +11,7 @@ need=(build-essential cmake ninja-build pkg-config git
       fonts-arphic-uming fonts-arphic-ukai
       xvfb xauth x11-apps x11-utils xdotool xdg-utils openbox trayer imagemagick
       firebird3.0-utils libfbclient2 firebird-dev
+      dbus-daemon dbus-bin python3-dbus python3-gi
       clang libclang-rt-14-dev iproute2 iptables util-linux procps faketime python3)
 missing=()
 for p in "${need[@]}"; do

@@ -14,6 +14,19 @@ install -m 0755 build-release/src/app/Quorvane "$PROGRAM_DIR/Quorvane"
 
 bash scripts/first-run-server.sh || true
 
+# With the sample server set up here and no settings yet, the program starts on the main job:
+# the sample database backed up every 5 minutes, nothing to type.
+state=${QV_FB_STATE:-/var/lib/quorvane-fb}/env
+if [ -f "$state" ] && [ ! -e "$PROGRAM_DIR/Quorvane.ini" ] && bash scripts/firebird-server.sh status; then
+  . "$state"
+  (umask 077
+   printf '[Para]\r\nSERVERNAME=localhost\r\nDATABASENAME=%s\r\nUSERNAME=%s\r\nPASSWORD=%s\r\nBACKUPDIR=%s\r\nPROTOCAL=3\r\nBACKUPMODE=0\r\nNAMETYPE=0\r\nTIMEMODE=0\r\n' \
+     "$QV_FB_SAMPLE_DB" "$QV_FB_USER" "$QV_FB_PASSWORD" "$QV_FB_BACKUP_DIR" >"$PROGRAM_DIR/Quorvane.ini")
+  echo "Wrote $PROGRAM_DIR/Quorvane.ini for the sample: a backup of $QV_FB_SAMPLE_DB every 5 minutes" >&2
+  echo "into $QV_FB_BACKUP_DIR. The log is $PROGRAM_DIR/PROC_LOG.TXT (備份記錄 opens it); at the next" >&2
+  echo "5-minute mark it shows 開始備份 ... 備份結束... and then 備份完成 with the file name." >&2
+fi
+
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   echo "No display: Quorvane runs offscreen (it still keeps its schedule). Ctrl-C ends it." >&2
   export QT_QPA_PLATFORM=offscreen

@@ -16,7 +16,7 @@
 namespace qv::test {
 
 struct FirebirdServer {
-    std::string password, sample_db, backup_dir, state_dir;
+    std::string password, sample_db, big_db, backup_dir, state_dir;
     int sample_rows = 0;
 
     // False (with the reason) when the server script was not run or no server answers.
@@ -41,6 +41,8 @@ struct FirebirdServer {
         out->password = kv["QV_FB_PASSWORD"];
         out->sample_db = kv["QV_FB_SAMPLE_DB"];
         out->backup_dir = kv["QV_FB_BACKUP_DIR"];
+        out->big_db =
+            kv.count("QV_FB_BIG_DB") ? kv["QV_FB_BIG_DB"] : DirOf(out->sample_db) + "/big.fdb";
         out->state_dir = kv["QV_FB_STATE"];
         out->sample_rows = std::atoi(kv["QV_FB_SAMPLE_ROWS"].c_str());
         if (Run("bash -c '(exec 3<>/dev/tcp/127.0.0.1/3050)' 2>/dev/null") != 0) {

@@ -9,6 +9,7 @@
 #include "Application.h"
 #include "BackupNaming.h"
 #include "Clock.h"
+#include "DesktopNotifications.h"
 #include "Files.h"
 #include "NotificationArea.h"
 #include "Platform.h"
@@ -84,7 +85,10 @@ TQuorvaneForm::TQuorvaneForm(QWidget* parent) : QWidget(parent) {
     ConnectEvents();
 }
 
-TQuorvaneForm::~TQuorvaneForm() = default;
+TQuorvaneForm::~TQuorvaneForm() {
+    // No outcome is reported to a window that is gone.
+    if (follower_) follower_->Stop(0);
+}
 
 void TQuorvaneForm::CreateControls() {
     setWindowTitle(Q("Interbase 6 Quorvane V1.01"));
@@ -486,6 +490,12 @@ void TQuorvaneForm::Edit1Change() {
 }
 
 void TQuorvaneForm::FormClose() {
+    if (follower_) {
+        // The program does not wait for the backup: it only closes its attachment, briefly.
+        SaveLog("程式結束時備份仍在進行" + followed_file_);
+        follower_->Stop(kEndingDetachMs);
+        follower_.reset();
+    }
     SavePara();
     SaveLog("系統結束");
 }
@@ -568,10 +578,22 @@ void TQuorvaneForm::FillBackupService(const std::string& backup_file) {
 }
 
 void TQuorvaneForm::LogRunFailure() {
-    SaveLog("資料庫 " + IBBackupService1->DatabaseName() + " 服務啟動失敗");
+    ReportFailure("資料庫 " + IBBackupService1->DatabaseName() + " 服務啟動失敗");
+}
+
+void TQuorvaneForm::ReportFailure(const std::string& message) {
+    SaveLog(message);
+    // From the icon while it stands for the window, else straight to the desktop.
+    if (!TrayIcon1->ShowMessage("Quorvane", message))
+        DesktopNotifications().Notify("Quorvane", message);
 }
 
 void TQuorvaneForm::DataBackup() {
+    if (follower_) {
+        // One backup at a time: a new one would pile onto the old, or write the same file.
+        SaveLog("前次備份尚未結束");
+        return;
+    }
     const std::string name =
         BackupName(ComboBox3->currentIndex(), ComboBox4->currentIndex(), ComboBox2->currentIndex(),
                    TextBytes(Edit5), tick_time_, Clock().Now());
@@ -581,7 +603,7 @@ void TQuorvaneForm::DataBackup() {
         // the run fails with its own log line instead of ending the program.
         if (IBBackupService1->Active()) IBBackupService1->SetActive(false);
     } catch (const std::exception&) {
-        SaveLog("資料庫 " + TextBytes(Edit2) + " 服務啟動失敗");
+        ReportFailure("資料庫 " + TextBytes(Edit2) + " 服務啟動失敗");
         return;
     }
     try {
@@ -594,10 +616,37 @@ void TQuorvaneForm::DataBackup() {
 
 void TQuorvaneForm::IBBackupService1Attach() {
     if (testing_) return;
-    SaveLog("開始備份" + IBBackupService1->BackupFile()[0]);
+    const std::string backup_file = IBBackupService1->BackupFile()[0];
+    SaveLog("開始備份" + backup_file);
     IBBackupService1->ServiceStart();
-    SaveLog("備份結束...");
-    IBBackupService1->SetActive(false);
+    SaveLog("備份結束...");  // accepted by the server; the follower learns how it ends
+    FollowBackup(backup_file);
+}
+
+void TQuorvaneForm::FollowBackup(const std::string& backup_file) {
+    followed_file_ = backup_file;
+    follower_ = std::make_unique<TBackupFollower>(
+        *IBBackupService1,
+        [this](const TBackupOutcome& outcome) {
+            // On the follower's thread: the window hears of it through its message loop.
+            QMetaObject::invokeMethod(
+                this, [this, outcome] { Guarded([this, &outcome] { BackupEnded(outcome); }); },
+                Qt::QueuedConnection);
+        },
+        follow_poll_ms);
+}
+
+void TQuorvaneForm::BackupEnded(const TBackupOutcome& outcome) {
+    if (!follower_) return;
+    follower_.reset();
+    if (outcome.succeeded) {
+        SaveLog("備份完成" + followed_file_);
+        return;
+    }
+    // The server's text on one line: each CR LF between its messages becomes one blank.
+    std::string reason = outcome.message;
+    for (size_t at; (at = reason.find("\r\n")) != std::string::npos;) reason.replace(at, 2, " ");
+    ReportFailure("備份失敗" + followed_file_ + ":" + reason);
 }
 
 void TQuorvaneForm::Button1Click() {
@@ -606,6 +655,8 @@ void TQuorvaneForm::Button1Click() {
     testing_ = true;
     try {
         IBBackupService1->SetActive(true);
+        // Cleared before the box opens, so that a backup falling due meanwhile is made.
+        testing_ = false;
         Application().MessageBox("服務連結成功 !!");
         IBBackupService1->SetActive(false);
     } catch (const std::exception&) {

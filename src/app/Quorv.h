@@ -9,8 +9,10 @@
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
+#include "BackupFollower.h"
 #include "Component.h"
 #include "IBServices.h"
 #include "IniFil.h"
@@ -108,6 +110,13 @@ public:
     std::string TextBytes(const QLineEdit* edit) const;
     void SetTextBytes(QLineEdit* edit, const std::string& bytes);
 
+    // Whether a started backup is still being followed to its end.
+    bool FollowingBackup() const { return follower_ != nullptr; }
+    // How often a followed backup is asked about (tests make it short).
+    int follow_poll_ms = 1000;
+    // The longest the program waits, when it ends, for a followed backup's attachment to close.
+    static constexpr int kEndingDetachMs = 3000;
+
     // The delay the one-minute schedule re-arms itself with (just past the next minute).
     int Timer1Delay() const;
     static constexpr int kTickOffsetMs = 500;
@@ -127,6 +136,11 @@ private:
     // Fills the backup component for a run or a test (the same steps for both).
     void FillBackupService(const std::string& backup_file);
     void LogRunFailure();
+    // A failure the user should hear of without a dialog: logged, and shown by the desktop.
+    void ReportFailure(const std::string& message);
+    // Hands the started backup's attachment to a follower, which reports its end.
+    void FollowBackup(const std::string& backup_file);
+    void BackupEnded(const TBackupOutcome& outcome);
     // Sets the start-at-logon box from the Run value (its click handler runs when it ticks).
     void CheckRunValue();
     std::string DirectoryOfExe() const;
@@ -139,6 +153,8 @@ private:
     bool shown_once_ = false;
     bool closed_ = false;
     std::map<const QLineEdit*, std::pair<QString, std::string>> loaded_bytes_;
+    std::unique_ptr<TBackupFollower> follower_;
+    std::string followed_file_;
 };
 
 // Maps the Windows face names of the layout to the installed Ming and Kai faces.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "DesktopNotifications.h"
 #include "IBIntf.h"
 #include "InterProcess.h"
 #include "NotificationArea.h"
@@ -59,6 +60,8 @@ int main(int argc, char** argv) {
     qv::SetInterProcess(&inter_process);
     std::unique_ptr<qv::INotificationArea> tray(qv::NewQtNotificationArea());
     qv::SetNotificationArea(tray.get());
+    std::unique_ptr<qv::IDesktopNotifications> notifications(qv::NewDBusDesktopNotifications());
+    qv::SetDesktopNotifications(notifications.get());
     qv::InstallFontSubstitutes();
 
     std::unique_ptr<qv::TQuorvaneForm> form;
@@ -73,8 +76,9 @@ int main(int argc, char** argv) {
     const int rc = QApplication::exec();
     form.reset();  // the window has closed: settings saved, "系統結束" logged
     if (qv::ClientCallsPending()) {
-        // An attach that never answered is still inside the client library, whose clean-up
-        // would hold the process for minutes: leave now, everything of ours is written.
+        // A call that never answered is still inside the client library, or a backup was left
+        // running in it; its clean-up would hold the process for minutes: leave now,
+        // everything of ours is written.
         std::fflush(nullptr);
         _exit(rc);
     }

@@ -132,4 +132,8 @@ void TTrayIcon::WindowProc(uint32_t message, uint32_t mouse) {
     }
 }
 
+bool TTrayIcon::ShowMessage(const std::string& title, const std::string& text) {
+    return shown_ && NotificationArea().ShowMessage(title, text);
+}
+
 }  // namespace qv

@@ -47,6 +47,8 @@ public:
 
     const NotifyIconRecord& Record() const { return record_; }
     bool Shown() const { return shown_; }
+    // A message shown from the icon while it is shown; false otherwise.
+    bool ShowMessage(const std::string& title, const std::string& text);
     bool ShellSupport() const { return shell_support_; }
     bool MinimizedFlag() const { return minimized_; }
 

@@ -28,6 +28,9 @@ public:
     virtual bool Add(const NotifyIconRecord& record) = 0;  // false: not added
     virtual bool Modify(const NotifyIconRecord& record) = 0;
     virtual bool Delete(const NotifyIconRecord& record) = 0;
+    // A message shown from the icon (a balloon, or the desktop's notification); false while
+    // there is no icon to show it from.
+    virtual bool ShowMessage(const std::string& title, const std::string& text) = 0;
     // Screen position of the mouse cursor.
     virtual void CursorPos(int* x, int* y) const = 0;
     // Mouse messages on the icon (WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP, ...).

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "Clock.h"
+#include "DesktopNotifications.h"
 #include "FileRegistry.h"
 #include "InterProcess.h"
 #include "ProfileFile.h"
@@ -19,6 +20,12 @@ IRegistry* g_registry = nullptr;
 IShellLauncher* g_launcher = nullptr;
 IInterProcess* g_ipc = nullptr;
 INotificationArea* g_tray = nullptr;
+IDesktopNotifications* g_notifications = nullptr;
+
+class NoDesktopNotifications : public IDesktopNotifications {
+public:
+    bool Notify(const std::string&, const std::string&) override { return false; }
+};
 }  // namespace
 
 IApplication& Application() {
@@ -63,6 +70,15 @@ INotificationArea& NotificationArea() {
         std::abort();
     }
     return *g_tray;
+}
+
+IDesktopNotifications& DesktopNotifications() {
+    static NoDesktopNotifications none;
+    return g_notifications ? *g_notifications : none;
+}
+
+void SetDesktopNotifications(IDesktopNotifications* notifications) {
+    g_notifications = notifications;
 }
 
 void SetNotificationArea(INotificationArea* area) {

@@ -10,6 +10,7 @@ class IRegistry;
 class IShellLauncher;
 class IInterProcess;
 class INotificationArea;
+class IDesktopNotifications;
 
 IApplication& Application();
 IClock& Clock();
@@ -18,6 +19,8 @@ IRegistry& Registry();
 IShellLauncher& ShellLauncher();
 IInterProcess& InterProcess();
 INotificationArea& NotificationArea();
+// Without one installed, nothing is shown (Notify answers false).
+IDesktopNotifications& DesktopNotifications();
 
 void SetApplication(IApplication* app);
 void SetClock(IClock* clock);
@@ -26,5 +29,6 @@ void SetRegistry(IRegistry* registry);
 void SetShellLauncher(IShellLauncher* launcher);
 void SetInterProcess(IInterProcess* ipc);
 void SetNotificationArea(INotificationArea* area);
+void SetDesktopNotifications(IDesktopNotifications* notifications);
 
 }  // namespace qv

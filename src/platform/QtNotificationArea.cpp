@@ -67,6 +67,11 @@ public:
         icon_.reset();
         return true;
     }
+    bool ShowMessage(const std::string& title, const std::string& text) override {
+        if (!icon_ || !icon_->isVisible()) return false;
+        icon_->showMessage(QString::fromStdString(title), QString::fromStdString(text));
+        return true;
+    }
     void CursorPos(int* x, int* y) const override {
         QPoint p = QCursor::pos();
         *x = p.x();

@@ -28,6 +28,7 @@ std::array<std::string, kClientErrorCount> BuildTable() {
     set(ClientErrorCode::ServiceRequestTooLong,
         "Service request is longer than 65535 bytes and cannot be sent");
     set(ClientErrorCode::ServiceNoAnswer, "The service manager did not answer within %s seconds");
+    set(ClientErrorCode::ServiceAnswerUnknown, "The service manager's answer could not be read");
     return t;
 }
 

@@ -58,9 +58,10 @@ enum class ClientErrorCode : int {
     ServiceParamTooLong = 120,
     ServiceRequestTooLong = 121,
     ServiceNoAnswer = 122,
+    ServiceAnswerUnknown = 123,
 };
 
-constexpr int kClientErrorCount = 123;
+constexpr int kClientErrorCount = 124;
 
 // The message pattern of a client-error number ("" for numbers this client never raises).
 const std::string& ClientErrorPattern(int code);

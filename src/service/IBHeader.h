@@ -25,6 +25,12 @@ constexpr uint8_t isc_spb_bkp_file = 5;
 constexpr uint8_t isc_spb_bkp_factor = 6;
 constexpr uint8_t isc_spb_bkp_length = 7;
 
+// Service query items.
+constexpr uint8_t isc_info_end = 1;
+constexpr uint8_t isc_info_svc_line = 62;
+constexpr uint8_t isc_info_svc_timeout = 64;
+constexpr uint8_t isc_info_svc_running = 67;
+
 // Backup option bits.
 constexpr uint32_t isc_spb_bkp_ignore_checksums = 0x01;
 constexpr uint32_t isc_spb_bkp_ignore_limbo = 0x02;

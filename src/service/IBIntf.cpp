@@ -3,13 +3,7 @@
 #include <dlfcn.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <exception>
-#include <memory>
-#include <mutex>
-#include <thread>
 
 #include "IB.h"
 
@@ -98,7 +92,8 @@ struct Library {
     int version = 0;
     EntryTable table;
     std::vector<std::string> names{"libfbclient.so.2", "libfbclient.so"};
-    std::atomic<int> workers{0};  // attach calls still running on worker threads
+    std::atomic<int> workers{0};  // threads inside the library on our behalf
+    std::atomic<bool> backup_left_running{false};
     ~Library() {
         // A worker still inside the library keeps it loaded to the very end.
         if (handle && workers == 0) dlclose(handle);
@@ -229,7 +224,7 @@ void EnsureClientLibrary() {
 
 void FreeClientLibrary() {
     Library& lib = Lib();
-    if (!lib.handle) return;
+    if (!lib.handle || lib.workers > 0) return;  // still in use on another thread
     dlclose(lib.handle);
     lib.handle = nullptr;
     lib.table = EntryTable{};
@@ -237,7 +232,18 @@ void FreeClientLibrary() {
 }
 
 bool ClientCallsPending() {
-    return Lib().workers > 0;
+    return Lib().workers > 0 || Lib().backup_left_running;
+}
+
+void NoteBackupLeftRunning() {
+    Lib().backup_left_running = true;
+}
+
+ClientCallScope::ClientCallScope() {
+    ++Lib().workers;
+}
+ClientCallScope::~ClientCallScope() {
+    --Lib().workers;
 }
 
 bool ClientLibraryLoaded() {
@@ -278,57 +284,11 @@ ISC_LONG SqlCode(const ISC_STATUS* status) {
     return Table().sqlcode(status);
 }
 
-void ServiceAttachWithin(int timeout_ms, const std::string& name, const std::string& spb,
-                         isc_svc_handle* handle) {
-    const EntryTable& table = Table();
-    struct Call {
-        std::mutex mu;
-        std::condition_variable done_cv;
-        bool done = false;
-        bool abandoned = false;
-        isc_svc_handle handle = 0;
-        std::exception_ptr error;
-    };
-    auto call = std::make_shared<Call>();
-    Library& lib = Lib();
-    ++lib.workers;
-    std::thread([call, name, spb, table, &lib] {
-        isc_svc_handle h = 0;
-        std::exception_ptr error;
-        try {
-            if (table.service_attach(StatusVector(), static_cast<unsigned short>(name.size()),
-                                     name.data(), &h, static_cast<unsigned short>(spb.size()),
-                                     spb.data()) > 0) {
-                h = 0;
-                RaiseStatusError();  // from this thread's own status vector
-            }
-        } catch (...) {
-            error = std::current_exception();
-        }
-        std::unique_lock lock(call->mu);
-        if (call->abandoned) {
-            // Nobody waits any more: an attachment that came too late is closed again.
-            if (h) table.service_detach(StatusVector(), &h);
-        } else {
-            call->handle = h;
-            call->error = error;
-        }
-        call->done = true;
-        call->done_cv.notify_all();
-        lock.unlock();
-        --lib.workers;
-    }).detach();
-
-    std::unique_lock lock(call->mu);
-    if (!call->done_cv.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                                [&] { return call->done; })) {
-        call->abandoned = true;
-        lock.unlock();
-        RaiseClientError(ClientErrorCode::ServiceNoAnswer,
-                         {std::to_string((timeout_ms + 999) / 1000)});
-    }
-    if (call->error) std::rethrow_exception(call->error);
-    *handle = call->handle;
+ISC_STATUS ServiceQuery(ISC_STATUS* status, isc_svc_handle* handle, isc_resv_handle* reserved,
+                        unsigned short send_length, const char* send, unsigned short request_length,
+                        const char* request, unsigned short buffer_length, char* buffer) {
+    return Table().service_query(status, handle, reserved, send_length, send, request_length,
+                                 request, buffer_length, buffer);
 }
 
 ISC_LONG Interprete(char* buffer, const ISC_STATUS** cursor) {

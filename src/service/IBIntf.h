@@ -24,10 +24,23 @@ const std::vector<std::string>& ClientLibraryNames();
 // Replaces the search list (tests load their own libraries this way).
 void SetClientLibraryNames(std::vector<std::string> names);
 
-// True while an abandoned attach is still inside the library on a worker thread. The client
-// library then spins for minutes in its own clean-up at process end, so the process should
-// leave with _exit once its own work is done.
+// True while a client call abandoned at its bound, or a followed backup, is still inside the
+// library on a thread of its own, or once a backup was left running inside this process (the
+// Local protocol's embedded engine). The library then spins or hangs in its own clean-up at
+// process end, so the process should leave with _exit once its own work is done.
 bool ClientCallsPending();
+// Records that a backup was left running inside the library when its follower stopped.
+void NoteBackupLeftRunning();
+
+// Marks a thread's stay inside the library: the library is not unloaded meanwhile, and
+// ClientCallsPending reports it.
+class ClientCallScope {
+public:
+    ClientCallScope();
+    ~ClientCallScope();
+    ClientCallScope(const ClientCallScope&) = delete;
+    ClientCallScope& operator=(const ClientCallScope&) = delete;
+};
 
 // The calling thread's status vector (20 words).
 ISC_STATUS* StatusVector();
@@ -38,13 +51,11 @@ namespace ClientLibrary {
 ISC_STATUS ServiceAttach(ISC_STATUS* status, unsigned short name_length, const char* name,
                          isc_svc_handle* handle, unsigned short spb_length, const char* spb);
 ISC_STATUS ServiceDetach(ISC_STATUS* status, isc_svc_handle* handle);
-// The attach, made on a worker thread that the caller waits for at most timeout_ms. A failure
-// status raises its exception (read on the worker, where the status lives); no answer in time
-// raises ServiceNoAnswer, and a late attachment is detached by the worker when it arrives.
-void ServiceAttachWithin(int timeout_ms, const std::string& name, const std::string& spb,
-                         isc_svc_handle* handle);
 ISC_STATUS ServiceStart(ISC_STATUS* status, isc_svc_handle* handle, isc_resv_handle* reserved,
                         unsigned short length, const char* request);
+ISC_STATUS ServiceQuery(ISC_STATUS* status, isc_svc_handle* handle, isc_resv_handle* reserved,
+                        unsigned short send_length, const char* send, unsigned short request_length,
+                        const char* request, unsigned short buffer_length, char* buffer);
 ISC_LONG SqlCode(const ISC_STATUS* status);
 ISC_LONG Interprete(char* buffer, const ISC_STATUS** cursor);
 }  // namespace ClientLibrary

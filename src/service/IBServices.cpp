@@ -1,5 +1,8 @@
 #include "IBServices.h"
 
+#include <algorithm>
+#include <memory>
+
 #include "IB.h"
 #include "IBIntf.h"
 
@@ -12,9 +15,9 @@ std::function<void(const std::string&)>& TraceSink() {
     return sink;
 }
 
-constexpr size_t kMaxSpbValue = 255;     // one length byte
-constexpr size_t kMaxBlock = 65535;      // sent with a 16-bit length
-constexpr int kAttachTimeoutMs = 10000;  // the longest the window waits for an attach
+constexpr size_t kMaxSpbValue = 255;      // one length byte
+constexpr size_t kMaxBlock = 65535;       // sent with a 16-bit length
+constexpr int32_t kQueryWaitSeconds = 1;  // the longest the server may hold one query
 
 const char* const kKnownParams[] = {"user_name",
                                     "sys_user_name",
@@ -169,17 +172,40 @@ void TIBCustomService::Attach() {
     // The attach may wait on the network (a host that never answers, a listener that never
     // replies): it is bounded so that the window is never held for long.
     handle_ = 0;
-    ClientLibrary::ServiceAttachWithin(kAttachTimeoutMs, service, attach_block_, &handle_);
+    auto slot = std::make_shared<isc_svc_handle>(0);
+    CallWithin(
+        [slot, service, block = attach_block_] {
+            if (ClientLibrary::ServiceAttach(
+                    StatusVector(), static_cast<unsigned short>(service.size()), service.data(),
+                    slot.get(), static_cast<unsigned short>(block.size()), block.data()) > 0) {
+                *slot = 0;
+                RaiseStatusError();  // from the calling thread's own status vector
+            }
+        },
+        [slot] {
+            // An attachment that came too late is closed again.
+            if (*slot) ClientLibrary::ServiceDetach(StatusVector(), slot.get());
+        });
+    handle_ = *slot;
     if (OnAttach) OnAttach(this);
     TraceReport("[Attach]");
 }
 
 void TIBCustomService::Detach() {
     CheckActive();
-    ISC_STATUS result = ClientLibrary::ServiceDetach(StatusVector(), &handle_);
+    auto slot = std::make_shared<isc_svc_handle>(handle_);
     handle_ = 0;  // detached whatever the result
-    if (result > 0) RaiseStatusError();
+    CallWithin([slot] {
+        if (ClientLibrary::ServiceDetach(StatusVector(), slot.get()) > 0) RaiseStatusError();
+    });
     TraceReport("[Detach]");
+}
+
+void TIBCustomService::HandOver(TIBCustomService& to) {
+    if (handle_ == 0) RaiseClientError(ClientErrorCode::ServiceNotAttached);
+    to.CheckInactive();
+    to.handle_ = handle_;
+    handle_ = 0;
 }
 
 void TIBControlService::AppendStringItem(const std::string& value, uint8_t code) {
@@ -218,11 +244,34 @@ void TIBControlService::ServiceStart() {
     if (start_params_.empty()) RaiseClientError(ClientErrorCode::StartParamsMissing);
     if (start_params_.size() > kMaxBlock) RaiseClientError(ClientErrorCode::ServiceRequestTooLong);
     start.block = start_params_;
-    if (ClientLibrary::ServiceStart(StatusVector(), &HandleRef(), nullptr,
-                                    static_cast<unsigned short>(start.block.size()),
-                                    start.block.data()) > 0) {
-        HandleRef() = 0;  // counts as detached; the old handle is not detached
-        RaiseStatusError();
+    auto slot = std::make_shared<isc_svc_handle>(HandleRef());
+    auto close = [slot] {
+        ISC_STATUS own[kStatusLength] = {};  // never overwrites the start's failure
+        if (*slot) ClientLibrary::ServiceDetach(own, slot.get());
+        *slot = 0;
+    };
+    try {
+        CallWithin(
+            [slot, close, block = start.block] {
+                if (ClientLibrary::ServiceStart(StatusVector(), slot.get(), nullptr,
+                                                static_cast<unsigned short>(block.size()),
+                                                block.data()) > 0) {
+                    // The start's failure is read first; then the attachment is closed, so a
+                    // failed run leaves no connection behind.
+                    std::exception_ptr failure;
+                    try {
+                        RaiseStatusError();
+                    } catch (...) {
+                        failure = std::current_exception();
+                    }
+                    close();
+                    std::rethrow_exception(failure);
+                }
+            },
+            close);  // a start that answers after the bound is not followed
+    } catch (...) {
+        HandleRef() = 0;  // closed by the worker, now or once the late start returns
+        throw;
     }
     TraceReport("[Start]");
 }
@@ -231,6 +280,38 @@ void TIBControlAndQueryService::SetBufferSize(int32_t value) {
     if (value == buffer_size_) return;
     buffer_size_ = value;
     if (has_output_buffer_) output_buffer_.assign(static_cast<size_t>(value > 0 ? value : 0), '\0');
+}
+
+const std::string& TIBControlAndQueryService::RunningQuerySend() {
+    static const std::string send{static_cast<char>(isc_info_svc_timeout),
+                                  static_cast<char>(kQueryWaitSeconds), 0, 0, 0};
+    return send;
+}
+
+const std::string& TIBControlAndQueryService::RunningQueryRequest() {
+    static const std::string request(1, static_cast<char>(isc_info_svc_running));
+    return request;
+}
+
+bool TIBControlAndQueryService::IsServiceRunning() {
+    CheckActive();
+    const size_t size = static_cast<size_t>(std::clamp(buffer_size_, 16, 65535));
+    auto answer = std::make_shared<std::string>(size, '\0');
+    auto slot = std::make_shared<isc_svc_handle>(HandleRef());
+    CallWithin([slot, answer] {
+        const std::string& send = RunningQuerySend();
+        const std::string& request = RunningQueryRequest();
+        if (ClientLibrary::ServiceQuery(
+                StatusVector(), slot.get(), nullptr, static_cast<unsigned short>(send.size()),
+                send.data(), static_cast<unsigned short>(request.size()), request.data(),
+                static_cast<unsigned short>(answer->size()), answer->data()) > 0)
+            RaiseStatusError();
+    });
+    // The item, then a 4-byte little-endian integer: 1 while the action runs, 0 once it ended.
+    const auto* a = reinterpret_cast<const unsigned char*>(answer->data());
+    if (a[0] != isc_info_svc_running) RaiseClientError(ClientErrorCode::ServiceAnswerUnknown);
+    const uint32_t running = a[1] | a[2] << 8 | a[3] << 16 | static_cast<uint32_t>(a[4]) << 24;
+    return running != 0;
 }
 
 void TIBBackupService::PrepareStartRequest() {

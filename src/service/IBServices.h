@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "ClientWorker.h"
 #include "Component.h"
 #include "IBHeader.h"
 #include "Strings.h"
@@ -58,6 +59,14 @@ public:
     // The attach parameter block last built from Params.
     const std::string& AttachBlock() const { return attach_block_; }
     isc_svc_handle Handle() const { return handle_; }
+    // Gives the open attachment to `to`, which must be detached; this one is detached afterwards.
+    void HandOver(TIBCustomService& to);
+
+    // How long the caller waits for the service manager in an attach, start, query or detach;
+    // 0 calls the library on the calling thread without a bound.
+    int CallTimeout() const { return call_timeout_ms_; }
+    void SetCallTimeout(int ms) { call_timeout_ms_ = ms; }
+    static constexpr int kDefaultCallTimeoutMs = 10000;
 
 protected:
     void Loaded() override;
@@ -67,6 +76,10 @@ protected:
     void CheckActive();
     void TraceReport(const std::string& what) const;
     isc_svc_handle& HandleRef() { return handle_; }
+    // Runs a client call within CallTimeout (see TClientWorker::Run).
+    void CallWithin(std::function<void()> call, std::function<void()> late = {}) {
+        worker_.Run(call_timeout_ms_, std::move(call), std::move(late));
+    }
 
     int32_t buffer_size_ = 32000;
     std::string output_buffer_;  // never created by this program
@@ -87,6 +100,8 @@ private:
     bool login_prompt_ = true;
     TTraceFlags trace_flags_ = 0;
     bool stream_active_ = false;  // Active as read from the layout
+    int call_timeout_ms_ = kDefaultCallTimeoutMs;
+    TClientWorker worker_;
 };
 
 class TIBControlService : public TIBCustomService {
@@ -115,6 +130,13 @@ public:
     void SetBufferSize(int32_t value);
     int Action() const { return action_; }
     bool OutputEnded() const { return output_ended_; }
+
+    // Asks the service manager whether the started action still runs. An action that failed
+    // comes back as its failure status, raised as an exception.
+    bool IsServiceRunning();
+    // The query's item blocks, as sent.
+    static const std::string& RunningQuerySend();
+    static const std::string& RunningQueryRequest();
 
 protected:
     void SetAction(int action) {

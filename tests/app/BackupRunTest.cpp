@@ -2,6 +2,8 @@
 // finds through the library search path (LD_LIBRARY_PATH points at it for this test program).
 #include <gtest/gtest.h>
 
+#include "FakeDesktopNotifications.h"
+#include "FakeNotificationArea.h"
 #include "FbDouble.h"
 #include "FormFixture.h"
 
@@ -34,6 +36,7 @@ protected:
     void TickAt(int y, int mo, int d, int h, int mi) {
         clock.Set(y, mo, d, h, mi, 0, 500);
         form->Timer1Timer();
+        SettleBackups();
     }
     Msgs NewLog() const {
         Msgs all = LogMessages();
@@ -61,7 +64,8 @@ TEST_F(BackupRunTest, DayNamesForSpecificTimeEveryDay) {
     base_log = LogMessages().size();
     TickAt(2027, 3, 7, 2, 0);
     EXPECT_EQ(RequestedFile(), "/var/bak/Day07.gbk");
-    EXPECT_EQ(NewLog(), (Msgs{"備份條件符合", "開始備份/var/bak/Day07.gbk", "備份結束..."}));
+    EXPECT_EQ(NewLog(), (Msgs{"備份條件符合", "開始備份/var/bak/Day07.gbk", "備份結束...",
+                              "備份完成/var/bak/Day07.gbk"}));
     TickAt(2027, 3, 31, 2, 0);
     EXPECT_EQ(RequestedFile(), "/var/bak/Day31.gbk");
     EXPECT_FALSE(form->IBBackupService1->Active());
@@ -162,12 +166,60 @@ TEST_F(BackupRunTest, StartFailureAndEmptyDatabase) {
     EXPECT_EQ(LogMessages().back(), "資料庫  服務啟動失敗");
 }
 
-TEST_F(BackupRunTest, DetachFailureAfterTheStart) {
+TEST_F(BackupRunTest, FollowedBackupsEndWithTheirOutcome) {
+    FakeDesktopNotifications desktop;
+    SetDesktopNotifications(&desktop);
+    // Finished: a detach that fails after the outcome is known adds nothing.
     dbl->Fail("isc_service_detach", 335544721, -902, {"lost"});
     TickAt(2026, 12, 7, 10, 0);
-    EXPECT_EQ(NewLog(), (Msgs{"備份條件符合", "開始備份/var/bak/1000.gbk", "備份結束...",
-                              "資料庫 /data/x.fdb 服務啟動失敗"}));
     EXPECT_FALSE(form->IBBackupService1->Active());
+    // Failed on the server: its text on one line, and the desktop hears of it.
+    dbl->Running(1);
+    dbl->Fail("isc_service_query", 335544344, -902,
+              {"I/O error during \"open\" operation for file \"/data/x.fdb\"",
+               "Error while trying to open file", "No such file or directory"});
+    TickAt(2026, 12, 7, 10, 5);
+    // A due minute while the previous backup still runs starts nothing.
+    dbl->Running(1000);
+    clock.Set(2026, 12, 7, 10, 10, 0, 500);
+    form->Timer1Timer();
+    clock.Set(2026, 12, 7, 10, 15, 0, 500);
+    form->Timer1Timer();
+    const std::string failed =
+        "備份失敗/var/bak/1005.gbk:I/O error during \"open\" operation for file \"/data/x.fdb\" "
+        "Error while trying to open file No such file or directory";
+    EXPECT_EQ(NewLog(),
+              (Msgs{"備份條件符合", "開始備份/var/bak/1000.gbk", "備份結束...",
+                    "備份完成/var/bak/1000.gbk", "備份條件符合", "開始備份/var/bak/1005.gbk",
+                    "備份結束...", failed, "備份條件符合", "開始備份/var/bak/1010.gbk",
+                    "備份結束...", "備份條件符合", "前次備份尚未結束"}));
+    EXPECT_EQ(desktop.shown,
+              (std::vector<std::pair<std::string, std::string>>{{"Quorvane", failed}}));
+    // Ending while it is followed: logged, the attachment closed, then the usual last line.
+    form->FormClose();
+    EXPECT_FALSE(form->FollowingBackup());
+    EXPECT_EQ(dbl->OpenHandles(), 0);
+    Msgs all = LogMessages();
+    EXPECT_EQ(Msgs(all.end() - 2, all.end()),
+              (Msgs{"程式結束時備份仍在進行/var/bak/1010.gbk", "系統結束"}));
+    SetDesktopNotifications(nullptr);
+}
+
+TEST_F(BackupRunTest, FailuresShowFromTheIconWhileItStandsForTheWindow) {
+    FakeDesktopNotifications desktop;
+    SetDesktopNotifications(&desktop);
+    auto& area = static_cast<FakeNotificationArea&>(NotificationArea());
+    area.calls.clear();
+    dbl->Fail("isc_service_attach", 335544721, -902, {"refused"});
+    TickAt(2026, 12, 7, 10, 0);  // window on screen: the desktop's service
+    form->Timer2Timer();         // minimised: the icon stands for it
+    dbl->Fail("isc_service_attach", 335544721, -902, {"refused"});
+    TickAt(2026, 12, 7, 10, 5);
+    EXPECT_EQ(desktop.shown, (std::vector<std::pair<std::string, std::string>>{
+                                 {"Quorvane", "資料庫 /data/x.fdb 服務啟動失敗"}}));
+    EXPECT_EQ(area.calls.back().op, "message");
+    EXPECT_EQ(area.calls.back().record.tip, "Quorvane|資料庫 /data/x.fdb 服務啟動失敗");
+    SetDesktopNotifications(nullptr);
 }
 
 TEST_F(BackupRunTest, AFailingCloseOfALeftOverConnectionFailsOnlyThatRun) {
@@ -182,8 +234,9 @@ TEST_F(BackupRunTest, AFailingCloseOfALeftOverConnectionFailsOnlyThatRun) {
     EXPECT_TRUE(FakeApp().exceptions.empty());  // nothing escaped the tick
     EXPECT_FALSE(form->IBBackupService1->Active());
     TickAt(2026, 12, 7, 10, 10);
-    EXPECT_EQ(NewLog(), (Msgs{"備份條件符合", "資料庫 /data/x.fdb 服務啟動失敗", "備份條件符合",
-                              "開始備份/var/bak/1010.gbk", "備份結束..."}));
+    EXPECT_EQ(NewLog(),
+              (Msgs{"備份條件符合", "資料庫 /data/x.fdb 服務啟動失敗", "備份條件符合",
+                    "開始備份/var/bak/1010.gbk", "備份結束...", "備份完成/var/bak/1010.gbk"}));
 }
 
 TEST_F(BackupRunTest, ConnectionTestReportsAndLeavesEverythingElseAlone) {
@@ -204,19 +257,21 @@ TEST_F(BackupRunTest, ConnectionTestReportsAndLeavesEverythingElseAlone) {
     for (auto& c : dbl->ServiceCalls()) EXPECT_NE(c.name, "isc_service_start");
 }
 
-TEST_F(BackupRunTest, BackupFallingDueDuringTheTestIsSkipped) {
+TEST_F(BackupRunTest, BackupFallingDueDuringTheTestIsMade) {
     FakeApp().while_message_open = [&](const std::string&) {
-        EXPECT_TRUE(form->Testing());
+        EXPECT_FALSE(form->Testing());  // cleared once the test's attach returned
         TickAt(2026, 12, 7, 10, 0);
-        EXPECT_TRUE(form->IBBackupService1->Active());  // the run's connection, nothing started
     };
     form->Button1Click();
     FakeApp().while_message_open = nullptr;
     EXPECT_EQ(FakeApp().messages.at(0).first, "服務連結成功 !!");
-    EXPECT_EQ(NewLog(), Msgs{"備份條件符合"});
+    EXPECT_EQ(NewLog(), (Msgs{"備份條件符合", "開始備份/var/bak/1000.gbk", "備份結束...",
+                              "備份完成/var/bak/1000.gbk"}));
     EXPECT_FALSE(form->IBBackupService1->Active());
     EXPECT_EQ(dbl->Names(), (Msgs{"isc_service_attach", "isc_service_detach", "isc_service_attach",
+                                  "isc_service_start", "isc_service_query", "isc_service_query",
                                   "isc_service_detach"}));
+    EXPECT_EQ(dbl->OpenHandles(), 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <QCoreApplication>
+#include <QThread>
 #include <chrono>
 #include <filesystem>
 
@@ -32,19 +33,20 @@ protected:
         FormFixture::TearDown();
         if (!backup_dir.empty()) std::filesystem::remove_all(backup_dir);
     }
-    // Puts the clock a little before the minute and lets the real timer fire into it.
-    void LetTimerFireAt(int y, int mo, int d, int h, int mi) {
+    // Puts the clock a little before the minute and lets the real timer fire into it; returns
+    // once the run has ended and, unless told not to wait, the backup's outcome is logged.
+    void LetTimerFireAt(int y, int mo, int d, int h, int mi, bool outcome = true) {
         clock.Set(y, mo, d, h, mi, 0, 0);
         clock.Advance(-800);
         clock.Run();
         size_t lines = LogMessages().size();
         form->Timer1->SetEnabled(true);  // re-armed from the clock
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (std::chrono::steady_clock::now() < deadline) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
             Msgs log = LogMessages();
             if (log.size() > lines + 1 && log.back() != "備份條件符合" &&
-                log.back().rfind("開始備份", 0) != 0)
+                log.back().rfind("開始備份", 0) != 0 && (!outcome || log.back() != "備份結束..."))
                 break;
         }
     }
@@ -82,8 +84,9 @@ TEST_F(EndToEnd, NamedBackupsAtTheirDueMinutesRestore) {
         size_t mark = LogMessages().size();
         LetTimerFireAt(c.y, c.mo, c.d, c.h, c.mi);
         const std::string gbk = backup_dir + "/" + c.name + ".gbk";
-        EXPECT_EQ(Since(mark), (Msgs{"備份條件符合", "開始備份" + gbk, "備份結束..."}));
-        EXPECT_EQ(server.RestoreAndCount(gbk), server.sample_rows) << gbk;
+        EXPECT_EQ(Since(mark),
+                  (Msgs{"備份條件符合", "開始備份" + gbk, "備份結束...", "備份完成" + gbk}));
+        EXPECT_EQ(server.RestoreAndCount(gbk, 0), server.sample_rows) << gbk;  // complete
     }
 }
 
@@ -91,7 +94,7 @@ TEST_F(EndToEnd, ServerDownThenBackAgain) {
     form->StartButton->click();
     size_t mark = LogMessages().size();
     LetTimerFireAt(2026, 12, 7, 10, 0);
-    ASSERT_EQ(Since(mark).back(), "備份結束...");
+    ASSERT_EQ(Since(mark).back(), "備份完成" + backup_dir + "/1000.gbk");
 
     ServerScript("stop");
     mark = LogMessages().size();
@@ -103,9 +106,43 @@ TEST_F(EndToEnd, ServerDownThenBackAgain) {
     ServerScript("start");
     mark = LogMessages().size();
     LetTimerFireAt(2026, 12, 7, 10, 10);
-    EXPECT_EQ(Since(mark),
-              (Msgs{"備份條件符合", "開始備份" + backup_dir + "/1010.gbk", "備份結束..."}));
+    EXPECT_EQ(Since(mark), (Msgs{"備份條件符合", "開始備份" + backup_dir + "/1010.gbk",
+                                 "備份結束...", "備份完成" + backup_dir + "/1010.gbk"}));
     EXPECT_EQ(server.RestoreAndCount(backup_dir + "/1010.gbk"), server.sample_rows);
+}
+
+TEST_F(EndToEnd, ServerStoppedDuringALongBackupThenTheNextMinuteSucceeds) {
+    form->Edit2->setText(QString::fromStdString(server.big_db));
+    form->StartButton->click();
+    const std::string gbk = backup_dir + "/1400.gbk";
+    size_t mark = LogMessages().size();
+    LetTimerFireAt(2026, 12, 7, 14, 0, false);
+    ASSERT_EQ(Since(mark).back(), "備份結束...");
+    ASSERT_TRUE(form->FollowingBackup());
+    // A due minute while it runs starts nothing.
+    LetTimerFireAt(2026, 12, 7, 14, 5, false);
+    // Stopped once the file has appeared and grown, so this cannot race the backup's end.
+    ASSERT_TRUE(FirebirdServer::WaitForFile(gbk, 20));
+    for (int i = 0; i < 200 && std::filesystem::file_size(gbk) < 4u << 20; ++i) QThread::msleep(25);
+    ServerScript("stop");
+    for (int i = 0; i < 400 && form->FollowingBackup(); ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    Msgs log = Since(mark);
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(Msgs(log.begin(), log.begin() + 5),
+              (Msgs{"備份條件符合", "開始備份" + gbk, "備份結束...", "備份條件符合",
+                    "前次備份尚未結束"}));
+    // A stopping server shuts the connection down; one that dies leaves it unreadable.
+    EXPECT_TRUE(log[5] == "備份失敗" + gbk + ":connection shutdown" ||
+                log[5] == "備份失敗" + gbk + ":Error reading data from the connection")
+        << log[5];
+    ServerScript("start");
+    form->Edit2->setText(QString::fromStdString(server.sample_db));
+    form->StartButton->click();
+    mark = LogMessages().size();
+    LetTimerFireAt(2026, 12, 7, 14, 10);
+    EXPECT_EQ(Since(mark).back(), "備份完成" + backup_dir + "/1410.gbk");
+    EXPECT_EQ(server.RestoreAndCount(backup_dir + "/1410.gbk"), server.sample_rows);
 }
 
 TEST_F(EndToEnd, ServerKilledBetweenAttachAndStart) {
@@ -124,7 +161,7 @@ TEST_F(EndToEnd, ServerKilledBetweenAttachAndStart) {
     ServerScript("start");
     mark = LogMessages().size();
     LetTimerFireAt(2026, 12, 7, 11, 5);
-    EXPECT_EQ(Since(mark).back(), "備份結束...");
+    EXPECT_EQ(Since(mark).back(), "備份完成" + backup_dir + "/1105.gbk");
     EXPECT_EQ(server.RestoreAndCount(backup_dir + "/1105.gbk"), server.sample_rows);
 }
 

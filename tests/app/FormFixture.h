@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QThread>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -39,8 +40,16 @@ protected:
     // Creates the window (and runs its start-up sequence unless told not to).
     TQuorvaneForm& Start(bool show = true) {
         form = std::make_unique<TQuorvaneForm>();
+        form->follow_poll_ms = 10;
         if (show) form->FormShow();
         return *form;
+    }
+    // Lets a followed backup end and its outcome reach the window (bounded).
+    void SettleBackups(int max_ms = 5000) {
+        for (int waited = 0; form->FollowingBackup() && waited < max_ms; waited += 5) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            QThread::msleep(5);
+        }
     }
     std::vector<std::string> LogLines() const {
         std::vector<std::string> lines;

@@ -10,6 +10,7 @@ export QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 FAKETIME_DONT_FAKE_MONOTONIC=1 FAK
 # libfaketime is preloaded ahead of the sanitizer runtime in the sanitizer build.
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
 . "${QV_FB_ENV:-/var/lib/quorvane-fb/env}" || { echo "no test server"; echo "0 passed, 1 failed"; exit 1; }
+QV_FB_BIG_DB=${QV_FB_BIG_DB:-$(dirname "$QV_FB_SAMPLE_DB")/big.fdb}
 faketime_lib=$(ls /usr/lib/*/faketime/libfaketime.so.1 2>/dev/null | head -1)
 [ -n "$faketime_lib" ] || { echo "libfaketime is missing"; echo "0 passed, 1 failed"; exit 1; }
 work=$(mktemp -d)
@@ -29,6 +30,16 @@ seconds_of() {
   [ ${#t} -eq 6 ] || { echo 0; return; }
   echo $((10#${t:0:2} * 3600 + 10#${t:2:2} * 60 + 10#${t:4:2}))
 }
+# end_program DIR PID: TERM to the program started in DIR (also when a wrapper started it, which
+# a signal to PID would not reach), 5 s to end, then KILL; nothing of it is left running.
+end_program() {
+  local dir=$1 pid=$2 p pids
+  pids() { for p in $(pgrep -x Quorvane); do [ "$(readlink "/proc/$p/cwd")" = "$dir" ] && echo "$p"; done; }
+  kill -TERM $pid $(pids) 2>/dev/null
+  for _ in $(seq 1 50); do { [ -n "$(pids)" ] || kill -0 $pid 2>/dev/null; } || break; sleep 0.1; done
+  kill -KILL $pid $(pids) 2>/dev/null
+}
+wait_for='備份完成|備份失敗|服務啟動失敗'  # the log's last line once a run has ended
 minute=0  # each run gets its own due minute (every 5 minutes), so file names differ
 # run NAME SERVER DATABASE PASSWORD BACKUPDIR [command prefix...]: one due minute; sets $log,
 # $rc, $held (seconds between the match and the run's last line) and $gbk.
@@ -47,12 +58,10 @@ run() {
   for _ in $(seq 1 250); do  # up to 25 s
     kill -0 $pid 2>/dev/null || break
     if grep -q '備份條件符合' "$app/PROC_LOG.TXT" 2>/dev/null &&
-       tail -1 "$app/PROC_LOG.TXT" | grep -q -E '備份結束|服務啟動失敗'; then break; fi
+       tail -1 "$app/PROC_LOG.TXT" | grep -q -E "$wait_for"; then break; fi
     sleep 0.1
   done
-  kill -TERM $pid 2>/dev/null
-  for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-  kill -KILL $pid 2>/dev/null
+  end_program "$app" $pid
   wait $pid; rc=$?
   log=$(cut -c17- "$app/PROC_LOG.TXT" 2>/dev/null | tr -d '\r' | grep -v -E '程式執行|系統結束' | tr '\n' '|')
   held=$(( $(seconds_of "$(grep -v '系統結束' "$app/PROC_LOG.TXT" 2>/dev/null | tail -1)") -
@@ -60,7 +69,9 @@ run() {
   gbk=$(printf '%s/%02d%02d.gbk' "$dir" $hh $mm)
   out=$(cat "$app/out")
 }
-ok_line() { echo "備份條件符合|開始備份$gbk|備份結束...|"; }
+ok_line() { echo "備份條件符合|開始備份$gbk|備份結束...|備份完成$gbk|"; }
+# failed_line REASON: accepted, then failed on the server with that text.
+failed_line() { echo "備份條件符合|開始備份$gbk|備份結束...|備份失敗$gbk:$1|"; }
 fail_line() { echo "備份條件符合|$1資料庫 $2 服務啟動失敗|"; }
 restores() { gbak -c -se localhost:service_mgr "$1" "$QV_FB_SAMPLE_DB.matrix.fdb" -user SYSDBA -password "$QV_FB_PASSWORD" >/dev/null 2>&1 && rm -f "$QV_FB_SAMPLE_DB.matrix.fdb"; }
 good() {  # the next due minute with everything right: a backup that restores
@@ -72,10 +83,19 @@ good() {  # the next due minute with everything right: a backup that restores
 }
 db=$QV_FB_SAMPLE_DB pw=$QV_FB_PASSWORD
 
+# A private session bus with a stand-in notification service, which prints what it is sent.
+bus=unix:path=$work/bus
+dbus-daemon --session --fork --address="$bus" --print-pid=1 >"$work/bus.pid"
+DBUS_SESSION_BUS_ADDRESS=$bus /usr/bin/python3 "$source_dir/tests/app/sni_watcher.py" >"$work/notes" 2>&1 &
+watcher=$!
+for _ in $(seq 1 50); do grep -q 'WATCHER READY' "$work/notes" && break; sleep 0.1; done
+
 bash "$source_dir/scripts/firebird-server.sh" stop
-run server-down localhost "$db" "$pw" "$bak"
+run server-down localhost "$db" "$pw" "$bak" env DBUS_SESSION_BUS_ADDRESS="$bus"
 check "server down: failure line" '[ "$log" = "$(fail_line "" "$db")" ]'
 check "server down: ended cleanly" '[ $rc -eq 0 ]'
+check "server down: the desktop is told" 'grep -q -F "NOTIFY Quorvane | 資料庫 $db 服務啟動失敗" "$work/notes"'
+kill $watcher "$(cat "$work/bus.pid")" 2>/dev/null; wait $watcher 2>/dev/null
 bash "$source_dir/scripts/firebird-server.sh" start --test >/dev/null 2>&1
 good server-down
 
@@ -88,14 +108,16 @@ check "unknown host: failure line" '[ "$log" = "$(fail_line "" "$db")" ]'
 good unknown-host
 
 run unwritable-dir localhost "$db" "$pw" "$QV_FB_STATE"
-check "unwritable backup directory: accepted (the server fails later)" '[ "$log" = "$(ok_line)" ]'
-sleep 2
+check "unwritable backup directory: failed with the server's text" \
+  '[ "$log" = "$(failed_line "cannot open backup file $gbk Exiting before completion due to errors")" ]'
 check "unwritable backup directory: no file" '[ ! -e "$gbk" ]'
 good unwritable-dir
 
-run missing-db localhost /var/lib/firebird/3.0/data/quorvane/none.fdb "$pw" "$bak"
-check "missing database: logged as accepted or failed" \
-  '[ "$log" = "$(ok_line)" ] || [ "$log" = "$(fail_line "開始備份$gbk|" /var/lib/firebird/3.0/data/quorvane/none.fdb)" ]'
+# The start itself reports a missing database when the server's thread is quicker.
+none=/var/lib/firebird/3.0/data/quorvane/none.fdb
+run missing-db localhost "$none" "$pw" "$bak"
+check "missing database: failed with the server's text" \
+  '[ "$log" = "$(failed_line "I/O error during \"open\" operation for file \"$none\" Error while trying to open file No such file or directory")" ] || [ "$log" = "$(fail_line "開始備份$gbk|" "$none")" ]'
 good missing-db
 
 run empty-db localhost "" "$pw" "$bak"
@@ -118,6 +140,17 @@ kill $listener 2>/dev/null
 check "listener that never answers: failure line" '[ "$log" = "$(fail_line "" "$db")" ]'
 check "listener that never answers: held at most 15 s (was $held)" '[ $held -le 15 ]'
 good silent-listener
+
+# Ending while a long backup is followed: it says so, closes its attachment and ends in time;
+# the server finishes the file.
+wait_for='備份結束'
+run ending-while-followed localhost "$QV_FB_BIG_DB" "$pw" "$bak"
+wait_for='備份完成|備份失敗|服務啟動失敗'
+ended=$(tail -2 "$work/ending-while-followed-$minute/PROC_LOG.TXT" | cut -c17- | tr -d '\r' | tr '\n' '|')
+check "ending while followed: says so, then ends" '[ "$ended" = "程式結束時備份仍在進行$gbk|系統結束|" ] && [ $rc -eq 0 ]'
+restored=1
+for _ in $(seq 1 100); do restores "$gbk" && { restored=0; break; }; sleep 0.3; done
+check "ending while followed: the server finishes the backup" '[ $restored -eq 0 ]'
 
 run dropped-port 127.0.0.1/3099 "$db" "$pw" "$bak" "$source_dir/scripts/dropped-port.sh"
 check "host that never answers: failure line" '[ "$log" = "$(fail_line "" "$db")" ]'

@@ -34,6 +34,10 @@ public:
         calls.push_back({"delete", r});
         return true;
     }
+    bool ShowMessage(const std::string& title, const std::string& text) override {
+        calls.push_back({"message", {0, 0, 0, title + "|" + text}});
+        return true;
+    }
     void CursorPos(int* x, int* y) const override {
         *x = cursor_x;
         *y = cursor_y;

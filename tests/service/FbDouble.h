@@ -21,11 +21,12 @@ public:
         count_ = reinterpret_cast<fbd_call_count_fn>(dlsym(handle_, "fbd_call_count"));
         call_ = reinterpret_cast<fbd_call_fn>(dlsym(handle_, "fbd_call"));
         open_ = reinterpret_cast<fbd_open_handles_fn>(dlsym(handle_, "fbd_open_handles"));
+        stall_ = reinterpret_cast<fbd_stall_fn>(dlsym(handle_, "fbd_stall"));
     }
     ~FbDouble() {
         if (handle_) dlclose(handle_);
     }
-    bool ok() const { return handle_ && reset_ && script_ && count_ && call_ && open_; }
+    bool ok() const { return handle_ && reset_ && script_ && count_ && call_ && open_ && stall_; }
 
     void Reset() { reset_(); }
     // The next call of fn fails with this code, SQL code and status texts.
@@ -34,6 +35,12 @@ public:
         for (auto& t : texts) p.push_back(t.c_str());
         script_(fn, 1, code, sqlcode, p.data(), static_cast<int>(p.size()));
     }
+    // The next `times` queries answer that the backup still runs.
+    void Running(int times) {
+        for (int i = 0; i < times; ++i) script_("isc_service_query", 0, 1, 0, nullptr, 0);
+    }
+    // The next call of fn answers ms late.
+    void Stall(const char* fn, int ms) { stall_(fn, ms); }
     // Services calls only (the status-text calls are left out).
     std::vector<FbdCall> ServiceCalls() const {
         std::vector<FbdCall> out;
@@ -55,6 +62,7 @@ private:
     fbd_call_count_fn count_ = nullptr;
     fbd_call_fn call_ = nullptr;
     fbd_open_handles_fn open_ = nullptr;
+    fbd_stall_fn stall_ = nullptr;
 };
 
 // Bytes written as a readable list, for comparisons that show where they differ.

@@ -2,6 +2,11 @@
 #include "IBServices.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <mutex>
+
+#include "BackupFollower.h"
 
 #include "FbDouble.h"
 #include "IB.h"
@@ -14,6 +19,10 @@ using test::Bytes;
 using test::Cat;
 
 const char* const kDouble = FBD_FULL_DIR "/libfbclient.so.2";
+
+void Sleep(int ms) {
+    usleep(static_cast<useconds_t>(ms) * 1000);
+}
 
 class ServiceTest : public ::testing::Test {
 protected:
@@ -280,21 +289,111 @@ TEST_F(ServiceTest, RequestsThatCannotBeBuiltSendNothingAndStayAttached) {
     EXPECT_EQ(dbl->Names(), std::vector<std::string>{"isc_service_attach"});
 }
 
-TEST_F(ServiceTest, FailedStartDropsTheHandleWithoutDetaching) {
+TEST_F(ServiceTest, FailedStartDetachesAndKeepsTheStartsError) {
     svc->SetActive(true);
     svc->SetDatabaseName("db");
     svc->BackupFile().Add("");
     dbl->Fail(
         "isc_service_start", 336330762, -901,
         {"requires both input and output filenames", "Exiting before completion due to errors"});
+    dbl->Fail("isc_service_detach", 335544721, -902, {"detach failed too"});
     EXPECT_EQ(
         Raised<EIBInterBaseError>([&] { svc->ServiceStart(); }),
         "requires both input and output filenames\r\nExiting before completion due to errors");
     EXPECT_FALSE(svc->Active());
     EXPECT_TRUE(svc->StartParams().empty());
-    svc->SetActive(true);  // attaches afresh
+    EXPECT_EQ(dbl->OpenHandles(), 0);  // no connection left behind by a failed run
+    svc->SetActive(true);              // attaches afresh
     EXPECT_EQ(dbl->Names(), (std::vector<std::string>{"isc_service_attach", "isc_service_start",
-                                                      "isc_service_attach"}));
+                                                      "isc_service_detach", "isc_service_attach"}));
+}
+
+TEST_F(ServiceTest, StartAndDetachAreBoundedLikeTheAttach) {
+    svc->SetCallTimeout(200);
+    svc->SetDatabaseName("db");
+    svc->BackupFile().Add("f.gbk");
+    svc->SetActive(true);
+    dbl->Stall("isc_service_start", 700);
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->ServiceStart(); }),
+              "The service manager did not answer within 1 seconds");
+    EXPECT_FALSE(svc->Active());
+    EXPECT_EQ(dbl->OpenHandles(), 1);  // the start is still on its way...
+    for (int i = 0; i < 100 && dbl->OpenHandles() > 0; ++i) Sleep(20);
+    EXPECT_EQ(dbl->OpenHandles(), 0);  // ...and its attachment is closed once it answers
+    svc->SetActive(true);              // a new worker serves the next call
+    dbl->Stall("isc_service_detach", 700);
+    EXPECT_EQ(Raised<EIBClientError>([&] { svc->SetActive(false); }),
+              "The service manager did not answer within 1 seconds");
+    EXPECT_FALSE(svc->Active());
+    for (int i = 0; i < 100 && dbl->OpenHandles() > 0; ++i) Sleep(20);
+    EXPECT_EQ(dbl->OpenHandles(), 0);
+}
+
+TEST_F(ServiceTest, FollowerReportsTheOutcomeAndDetaches) {
+    struct Seen {
+        std::mutex mu;
+        std::vector<TBackupOutcome> outcomes;
+        size_t Count() {
+            std::lock_guard lock(mu);
+            return outcomes.size();
+        }
+    };
+    auto follow = [&](Seen& seen) {
+        svc->SetActive(true);
+        return std::make_unique<TBackupFollower>(
+            *svc,
+            [&seen](const TBackupOutcome& o) {
+                std::lock_guard lock(seen.mu);
+                seen.outcomes.push_back(o);
+            },
+            10);
+    };
+    auto wait = [](TBackupFollower& f) {
+        for (int i = 0; i < 500 && !f.Finished(); ++i) Sleep(10);
+        return f.Finished();
+    };
+    // Runs twice, ends, and one more query finds no failure.
+    Seen ok;
+    dbl->Running(2);
+    auto f1 = follow(ok);
+    EXPECT_FALSE(svc->Active());  // free for the next run at once
+    ASSERT_TRUE(wait(*f1));
+    ASSERT_EQ(ok.Count(), 1u);
+    EXPECT_TRUE(ok.outcomes[0].succeeded);
+    auto calls = dbl->ServiceCalls();
+    std::vector<std::string> names;
+    for (auto& c : calls) names.push_back(c.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"isc_service_attach", "isc_service_query",
+                                               "isc_service_query", "isc_service_query",
+                                               "isc_service_query", "isc_service_detach"}));
+    EXPECT_EQ(Bytes(calls[1].data), (std::vector<int>{64, 1, 0, 0, 0}));  // wait at most 1 s
+    EXPECT_EQ(Bytes(calls[1].spb), (std::vector<int>{67}));               // isc_info_svc_running
+    EXPECT_EQ(calls[1].handle_in, calls[0].handle_in + 1001);
+    EXPECT_EQ(dbl->OpenHandles(), 0);
+
+    // A failure status is the outcome, with its text; a failed detach after it adds nothing.
+    dbl->Reset();
+    Seen failed;
+    dbl->Running(1);
+    dbl->Fail("isc_service_query", 336330817, -901,
+              {"cannot open backup file /x/1.gbk", "Exiting before completion due to errors"});
+    dbl->Fail("isc_service_detach", 335544721, -902, {"Error writing data to the connection."});
+    auto f2 = follow(failed);
+    ASSERT_TRUE(wait(*f2));
+    ASSERT_EQ(failed.Count(), 1u);
+    EXPECT_FALSE(failed.outcomes[0].succeeded);
+    EXPECT_EQ(failed.outcomes[0].message,
+              "cannot open backup file /x/1.gbk\r\nExiting before completion due to errors");
+
+    // Stopped while the backup runs: no outcome, the attachment is closed.
+    dbl->Reset();
+    Seen stopped;
+    dbl->Running(1000);
+    auto f3 = follow(stopped);
+    Sleep(50);
+    EXPECT_TRUE(f3->Stop(1000));
+    EXPECT_EQ(stopped.Count(), 0u);
+    EXPECT_EQ(dbl->OpenHandles(), 0);
 }
 
 TEST_F(ServiceTest, AttachHandlerErrorsComeOutOfTheActiveWrite) {

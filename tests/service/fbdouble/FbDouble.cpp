@@ -4,10 +4,12 @@
 // (FBD_MISSING_REQUIRED), and without isc_rollback_retaining and the newer calls (FBD_V5).
 #include <cstdint>
 #include <cstring>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FbDoubleControl.h"
@@ -33,6 +35,7 @@ struct State {
     size_t next_text = 0;
     Handle next_handle = 1001;
     std::vector<Handle> open_handles;
+    std::map<std::string, int> stalls;  // the next call of fn answers this many ms late
 };
 
 State& S() {
@@ -64,6 +67,19 @@ void Record(FbdCall call) {
     S().calls.push_back(std::move(call));
 }
 
+// A stalled server: the call waits (outside the lock, as a real network wait would).
+[[maybe_unused]] void Stall(const char* fn) {
+    int ms = 0;
+    {
+        std::lock_guard lock(S().mu);
+        auto it = S().stalls.find(fn);
+        if (it == S().stalls.end()) return;
+        ms = it->second;
+        S().stalls.erase(it);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
 }  // namespace
 
 extern "C" {
@@ -77,6 +93,12 @@ FBD_EXPORT void fbd_reset(void) {
     S().next_text = 0;
     S().next_handle = 1001;
     S().open_handles.clear();
+    S().stalls.clear();
+}
+
+FBD_EXPORT void fbd_stall(const char* fn, int ms) {
+    std::lock_guard lock(S().mu);
+    S().stalls[fn] = ms;
 }
 
 FBD_EXPORT void fbd_script(const char* fn, intptr_t result, intptr_t code, int32_t sqlcode,
@@ -169,7 +191,6 @@ FBD_EXPORT ISC_LONG isc_interprete(char* buffer, ISC_STATUS** cursor) {
 
 #ifndef FBD_V5
 FBD_DUMMY(isc_rollback_retaining)
-FBD_DUMMY(isc_service_query)
 FBD_DUMMY(isc_decode_sql_date)
 FBD_DUMMY(isc_decode_sql_time)
 FBD_DUMMY(isc_decode_timestamp)
@@ -180,6 +201,7 @@ FBD_DUMMY(isc_encode_timestamp)
 FBD_EXPORT ISC_STATUS isc_service_attach(ISC_STATUS* status, unsigned short name_length,
                                          const char* name, Handle* handle,
                                          unsigned short spb_length, const char* spb) {
+    Stall("isc_service_attach");
     std::lock_guard lock(S().mu);
     Record({"isc_service_attach", std::string(name, name_length), std::string(spb, spb_length),
             *handle, 0});
@@ -192,6 +214,7 @@ FBD_EXPORT ISC_STATUS isc_service_attach(ISC_STATUS* status, unsigned short name
 }
 
 FBD_EXPORT ISC_STATUS isc_service_detach(ISC_STATUS* status, Handle* handle) {
+    Stall("isc_service_detach");
     std::lock_guard lock(S().mu);
     Record({"isc_service_detach", {}, {}, *handle, 0});
     auto& open = S().open_handles;
@@ -207,6 +230,7 @@ FBD_EXPORT ISC_STATUS isc_service_detach(ISC_STATUS* status, Handle* handle) {
 
 FBD_EXPORT ISC_STATUS isc_service_start(ISC_STATUS* status, Handle* handle, ISC_LONG* reserved,
                                         unsigned short length, const char* request) {
+    Stall("isc_service_start");
     std::lock_guard lock(S().mu);
     Record({"isc_service_start",
             std::string(request, length),
@@ -214,6 +238,26 @@ FBD_EXPORT ISC_STATUS isc_service_start(ISC_STATUS* status, Handle* handle, ISC_
             *handle,
             reserved == nullptr ? 0 : 1});
     return Finish(status, Next("isc_service_start"));
+}
+
+// Answers isc_info_svc_running: scripted successes carry the running value in `code` (none
+// scripted: 0, the backup has ended); a scripted failure is the backup's failure status.
+FBD_EXPORT ISC_STATUS isc_service_query(ISC_STATUS* status, Handle* handle, ISC_LONG* reserved,
+                                        unsigned short send_length, const char* send,
+                                        unsigned short request_length, const char* request,
+                                        unsigned short buffer_length, char* buffer) {
+    Stall("isc_service_query");
+    std::lock_guard lock(S().mu);
+    Record({"isc_service_query", std::string(send, send_length),
+            std::string(request, request_length), *handle, reserved == nullptr ? 0 : 1});
+    Outcome o = Next("isc_service_query");
+    if (o.result == 0 && buffer_length >= 6) {
+        const auto v = static_cast<uint32_t>(o.code);
+        const char answer[6] = {
+            67, char(v & 0xFF), char(v >> 8 & 0xFF), char(v >> 16 & 0xFF), char(v >> 24 & 0xFF), 1};
+        std::memcpy(buffer, answer, sizeof answer);
+    }
+    return Finish(status, o.result == 0 ? Outcome{} : o);
 }
 #endif
 }

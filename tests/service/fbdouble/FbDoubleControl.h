@@ -7,8 +7,8 @@
 
 struct FbdCall {
     std::string name;
-    std::string data;  // service name (attach) or request bytes (start)
-    std::string spb;   // attach parameter block
+    std::string data;  // service name (attach), request bytes (start), send items (query)
+    std::string spb;   // attach parameter block, or the query's receive items
     unsigned int handle_in = 0;
     int reserved_not_null = 0;
 };
@@ -20,4 +20,5 @@ typedef void (*fbd_script_fn)(const char* fn, intptr_t result, intptr_t code, in
 typedef int (*fbd_call_count_fn)(void);
 typedef const FbdCall* (*fbd_call_fn)(int i);
 typedef int (*fbd_open_handles_fn)(void);
+typedef void (*fbd_stall_fn)(const char* fn, int ms);
 }
