@@ -12,6 +12,7 @@
 #include <string>
 
 #include "Component.h"
+#include "FilePlaces.h"
 #include "IBServices.h"
 #include "IniFil.h"
 #include "InputBox.h"
@@ -134,6 +135,7 @@ private:
     std::string user_name_;
     std::string password_;
     std::string app_dir_;
+    FilePlaces places_;  // where the settings file and the log are kept
     std::string tick_time_;
     bool testing_ = false;
     bool shown_once_ = false;
