@@ -87,9 +87,15 @@ check "user: the second start reads the user's own file" 'grep -q "^SERVERNAME=a
 check "user: the log grows" \
   '[ "$(messages "$home/state/quorvane/PROC_LOG.TXT")" = "程式執行|系統結束|程式執行|系統結束|" ]'
 
-# Root, with the XDG defaults under its HOME: the installed program is per user for root too.
+# Root, with the XDG defaults under its HOME, started as the menu entry starts it: the
+# installed program is per user for root too.
+entry=$prefix/share/applications/quorvane.desktop
+exec_line=$(sed -n 's/^Exec=//p' "$entry") icon=$(sed -n 's/^Icon=//p' "$entry")
+check "the menu entry starts the installed program and names its icon" \
+  '[ "$exec_line" = "$prefix/lib/quorvane/Quorvane" ] &&
+   [ -f "$prefix/share/icons/hicolor/64x64/apps/$icon.png" ]'
 home=$work/root
-start root "$home" "$command" "$home/.local/state/quorvane/PROC_LOG.TXT"
+start root "$home" "$exec_line" "$home/.local/state/quorvane/PROC_LOG.TXT"
 check "root: no box at start-up (said: $out)" '[[ "$out" != *"Quorvane: "* ]]'
 check "root: settings in ~/.config/quorvane, 0600" \
   '[ "$(owner_mode "$home/.config/quorvane/Quorvane.ini")" = "root 600" ]'
