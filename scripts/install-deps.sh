@@ -12,7 +12,8 @@ need=(build-essential cmake ninja-build pkg-config git
       xvfb xauth x11-apps x11-utils xdotool xdg-utils openbox trayer imagemagick
       firebird3.0-utils libfbclient2 firebird-dev
       dbus-daemon dbus-bin python3-dbus python3-gi
-      clang libclang-rt-14-dev iproute2 iptables util-linux procps faketime python3)
+      clang libclang-rt-14-dev iproute2 iptables util-linux procps faketime python3
+      dpkg-dev lintian)
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -31,6 +31,12 @@ for t in ini request; do
 done
 rm -rf "$fuzz_dir"
 
+# The Debian package as the README makes it: lintian must report no error.
+deb_dir=$(mktemp -d)
+(cd "$deb_dir" && bash "$root/scripts/package.sh" >/dev/null)
+lintian --fail-on error --info "$deb_dir"/quorvane_*.deb
+rm -rf "$deb_dir"
+
 run_suite build -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp \

@@ -293,12 +293,17 @@ void TQuorvaneForm::closeEvent(QCloseEvent* event) {
 
 void TQuorvaneForm::FormShow() {
     std::string dir = DirectoryOfExe();
-    Shell1->SetDirectory(dir);
     app_dir_ = dir;
     if (app_dir_.empty() || app_dir_.back() != '/') app_dir_ += '/';
-    Ini1->SetFileName(app_dir_ + "Quorvane.ini");
+    // Beside the program, or, for the installed program and one in a directory this user
+    // cannot write, in the user's own directories.
+    places_ =
+        FilePlaces::Decide(dir, FilePlaces::InstalledProgramDir(), XdgEnvironment::FromProcess());
+    Shell1->SetDirectory(places_.LogDir());
+    Ini1->SetFileName(places_.settings_source);
     CheckRunValue();
     GetPara();
+    Ini1->SetFileName(places_.settings_file);  // an administrator's defaults are only read
     Edit1->setVisible(ComboBox1->currentIndex() != 0);
     SaveLog("程式執行");
     StartButton->SetDown(true);
@@ -315,13 +320,27 @@ std::string TQuorvaneForm::DirectoryOfExe() const {
 }
 
 void TQuorvaneForm::WarnIfAppDirNotWritable() {
-    std::string dir = app_dir_.size() > 1 ? app_dir_.substr(0, app_dir_.size() - 1) : app_dir_;
-    bool ok = DirectoryWritable(dir) && FileWritableOrAbsent(Ini1->FileName()) &&
-              FileWritableOrAbsent(LogRecorder1->LogFileName());
-    if (ok) return;
-    Application().MessageBox("程式目錄 " + dir +
-                             " 無法寫入：設定檔 Quorvane.ini 與備份記錄 PROC_LOG.TXT "
-                             "將無法儲存。請將程式安裝在可寫入的目錄。");
+    const bool settings = places_.SettingsWritable(), log = places_.LogWritable();
+    if (settings && log) return;
+    if (!places_.per_user) {
+        std::string dir = app_dir_.size() > 1 ? app_dir_.substr(0, app_dir_.size() - 1) : app_dir_;
+        Application().MessageBox("程式目錄 " + dir +
+                                 " 無法寫入：設定檔 Quorvane.ini 與備份記錄 PROC_LOG.TXT "
+                                 "將無法儲存。請將程式安裝在可寫入的目錄。");
+        return;
+    }
+    // The user's own directories, named one by one: which of the two files is lost.
+    std::string dirs, files;
+    if (!settings) {
+        dirs = places_.SettingsDir();
+        files = "設定檔 Quorvane.ini";
+    }
+    if (!log) {
+        dirs += (dirs.empty() ? "" : " 與 ") + places_.LogDir();
+        files += (files.empty() ? "" : " 與") + std::string("備份記錄 PROC_LOG.TXT");
+    }
+    Application().MessageBox("使用者目錄 " + dirs + " 無法寫入：" + files +
+                             " 將無法儲存。請檢查這些目錄的權限。");
 }
 
 void TQuorvaneForm::CheckRunValue() {
@@ -503,7 +522,7 @@ void TQuorvaneForm::FormClose() {
 void TQuorvaneForm::SaveLog(const std::string& message) {
     std::string date = DateText(Clock().Now()).substr(0, 8);
     std::string time = TimeText(Clock().Now()).substr(0, 6);
-    LogRecorder1->SetDirectory(app_dir_);
+    LogRecorder1->SetDirectory(places_.log_dir);
     LogRecorder1->WriteMessage(date + "." + time + ":" + message);
 }
 

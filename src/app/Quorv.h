@@ -14,6 +14,7 @@
 
 #include "BackupFollower.h"
 #include "Component.h"
+#include "FilePlaces.h"
 #include "IBServices.h"
 #include "IniFil.h"
 #include "InputBox.h"
@@ -148,6 +149,7 @@ private:
     std::string user_name_;
     std::string password_;
     std::string app_dir_;
+    FilePlaces places_;  // where the settings file and the log are kept
     std::string tick_time_;
     bool testing_ = false;
     bool shown_once_ = false;

@@ -11,6 +11,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 
 namespace qv {
 
@@ -86,6 +87,10 @@ void QtApplication::MessageBox(const std::string& text) {
 }
 
 void QtApplication::MessageBox(const std::string& text, const std::string& caption) {
+    // Without a screen (offscreen, minimal) nobody sees the box: say it on stderr as well.
+    const QString platform = QGuiApplication::platformName();
+    if (platform == "offscreen" || platform == "minimal")
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption),
                     QString::fromStdString(text), QMessageBox::Ok);
     box.adjustSize();

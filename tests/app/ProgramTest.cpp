@@ -54,8 +54,9 @@ TEST(Program, SigtermClosesTheWindowTheNormalWay) {
 namespace qv::test {
 namespace {
 
-// A normal user in a program directory it cannot write (a system-wide install): the program
-// runs, says so in a message box that nobody answers, and still ends cleanly on SIGTERM.
+// A normal user who can write neither the program directory nor its home (so neither its own
+// settings and log directories): the program runs, says so in a message box that nobody
+// answers, and still ends cleanly on SIGTERM.
 TEST(Program, AnUnwritableDirectoryDoesNotKeepItFromEnding) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
     TempDir dir;
@@ -64,13 +65,18 @@ TEST(Program, AnUnwritableDirectoryDoesNotKeepItFromEnding) {
     std::string out;
     int rc = FirebirdServer::Run(
         "cd " + dir.path() + " && (XDG_RUNTIME_DIR=" + dir.path() + " HOME=" + dir.path() +
-            " QT_QPA_PLATFORM=offscreen setpriv --reuid=nobody --regid=nogroup --clear-groups"
+            " XDG_CONFIG_HOME= XDG_STATE_HOME= QT_QPA_PLATFORM=offscreen setpriv --reuid=nobody "
+            "--regid=nogroup --clear-groups"
             " ./Quorvane & pid=$!; sleep 2; kill -TERM $pid; "
             "for i in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done; "
             "if kill -0 $pid 2>/dev/null; then kill -9 $pid; echo STILL-RUNNING; fi; wait $pid)",
         &out);
     EXPECT_EQ(out.find("STILL-RUNNING"), std::string::npos) << out;
     EXPECT_EQ(rc, 0) << out;
+    EXPECT_NE(out.find("Quorvane: 使用者目錄 " + dir.path() + "/.config/quorvane 與 " + dir.path() +
+                       "/.local/state/quorvane 無法寫入"),
+              std::string::npos)
+        << out;
     EXPECT_FALSE(std::filesystem::exists(dir / "PROC_LOG.TXT"));
     EXPECT_FALSE(std::filesystem::exists(dir / "Quorvane.ini"));
 }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <set>
 
 #include "FormFixture.h"
@@ -194,13 +197,54 @@ TEST_F(FormFixture, ClockSetBackFiresTheSameMinuteAgain) {
 namespace qv::test {
 namespace {
 
-TEST_F(FormFixture, AProgramDirectoryThatCannotBeWrittenIsNamedOnceAtStartUp) {
+// The user's XDG directories for one test, restored afterwards.
+class UserDirs {
+public:
+    UserDirs(const std::string& config, const std::string& state) {
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_STATE_HOME"}) {
+            const char* v = std::getenv(name);
+            saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+        }
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        setenv("XDG_STATE_HOME", state.c_str(), 1);
+    }
+    ~UserDirs() {
+        for (const auto& [name, value] : saved_)
+            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST_F(FormFixture, AProgramDirectoryThatCannotBeWrittenUsesTheUsersOwnDirectories) {
     FakeApp().exe = dir / "missing-dir/Quorvane";  // nothing can be created there
+    UserDirs user(config / "home-config", config / "home-state");
+    Start();
+    EXPECT_TRUE(FakeApp().messages.empty());
+    form->Edit2->setText("/db/employee.fdb");
+    form->FormClose();
+    EXPECT_NE(ReadFile(config / "home-config/quorvane/Quorvane.ini")
+                  .find("DATABASENAME=/db/employee.fdb"),
+              std::string::npos);
+    EXPECT_EQ(
+        ReadFile(config / "home-state/quorvane/PROC_LOG.TXT"),
+        "20261207.143005:程式執行\r\n20261207.143005:系統停止\r\n20261207.143005:系統結束\r\n");
+    EXPECT_EQ(form->Shell1->Directory(), config / "home-state/quorvane");
+    EXPECT_EQ(form->AppDir(), dir / "missing-dir/");  // the program itself is still named there
+}
+
+TEST_F(FormFixture, UserDirectoriesThatCannotBeWrittenEitherAreNamedOnceAtStartUp) {
+    FakeApp().exe = dir / "missing-dir/Quorvane";
+    WriteFile(config / "file", "");  // a file, so no directory can be made below it
+    UserDirs user(config / "file/config", config / "file/state");
     Start();
     ASSERT_EQ(FakeApp().messages.size(), 1u);
-    EXPECT_NE(FakeApp().messages[0].first.find("程式目錄 " + dir.path() + "/missing-dir 無法寫入"),
-              std::string::npos)
-        << FakeApp().messages[0].first;
+    EXPECT_EQ(FakeApp().messages[0].first,
+              "使用者目錄 " + config / "file/config/quorvane" + " 與 " +
+                  config / "file/state/quorvane" +
+                  " 無法寫入：設定檔 Quorvane.ini 與備份記錄 PROC_LOG.TXT 將無法儲存。"
+                  "請檢查這些目錄的權限。");
     EXPECT_EQ(FakeApp().messages[0].second, "Quorvane");
 }
 

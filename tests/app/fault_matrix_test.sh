@@ -156,31 +156,42 @@ run dropped-port 127.0.0.1/3099 "$db" "$pw" "$bak" "$source_dir/scripts/dropped-
 check "host that never answers: failure line" '[ "$log" = "$(fail_line "" "$db")" ]'
 check "host that never answers: held at most 15 s (was $held)" '[ $held -le 15 ]'
 
-# A program directory the program cannot write (its settings file and its log are read-only to
-# it): it still makes the due backup; only the log lines are lost (it says so at start-up).
+# A program directory the program cannot write: it keeps its settings and its log in the
+# user's own directories (here the settings the user saved there earlier), makes the due
+# backup, logs it in the user's state directory and writes nothing beside itself.
 minute=$((minute + 5))
 hh=$((10 + minute / 60)) mm=$((minute % 60))
-app=$work/readonly-$minute
-chmod 755 "$work"  # the other user must reach its directory
-mkdir -p "$app/run" && chmod 755 "$app" && chmod 777 "$app/run"
+app=$work/readonly-$minute home=$work/readonly-home-$minute
+chmod 755 "$work"  # the other user must reach its directories
+mkdir -p "$app" && chmod 755 "$app"
 cp "$program" "$app/Quorvane"
+install -d -o nobody -m 0700 "$home" "$home/run" "$home/.config" "$home/.config/quorvane"
 printf '[Para]\r\nSERVERNAME=localhost\r\nDATABASENAME=%s\r\nPASSWORD=%s\r\nBACKUPDIR=%s\r\nPROTOCAL=3\r\nTIMEMODE=0\r\n' \
-  "$db" "$pw" "$bak" >"$app/Quorvane.ini"
-chmod 644 "$app/Quorvane.ini"
+  "$db" "$pw" "$bak" >"$home/.config/quorvane/Quorvane.ini"
+chown nobody "$home/.config/quorvane/Quorvane.ini" && chmod 600 "$home/.config/quorvane/Quorvane.ini"
+user_log=$home/.local/state/quorvane/PROC_LOG.TXT
 gbk=$(printf '%s/%02d%02d.gbk' "$bak" $hh $mm)
 start=$(printf '2026-12-07 %02d:%02d:57' $(( hh - (mm == 0 ? 1 : 0) )) $(( (mm + 59) % 60 )))
-# The clock is shifted in the program only (not in setpriv, which runs as root).
-(cd "$app" && XDG_RUNTIME_DIR=$app/run HOME=$app exec setpriv --reuid=nobody --regid=nogroup \
-   --clear-groups env LD_PRELOAD="$faketime_lib" FAKETIME="@$start" ./Quorvane) >"$app/out" 2>&1 & pid=$!
-for _ in $(seq 1 150); do [ -e "$gbk" ] && break; sleep 0.1; done
+# The clock is shifted in the program only (not in setpriv, which runs as root). The XDG
+# variables are the user's defaults under its HOME.
+(cd "$app" && exec env -u XDG_STATE_HOME XDG_RUNTIME_DIR="$home/run" HOME="$home" \
+   XDG_CONFIG_HOME="$home/.config" setpriv --reuid=nobody --regid=nogroup \
+   --clear-groups env LD_PRELOAD="$faketime_lib" FAKETIME="@$start" ./Quorvane) >"$work/readonly-out" 2>&1 & pid=$!
+for _ in $(seq 1 150); do
+  [ -e "$gbk" ] && tail -1 "$user_log" 2>/dev/null | grep -q -E "$wait_for" && break
+  sleep 0.1
+done
 kill -TERM $pid 2>/dev/null
 for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
 kill -KILL $pid 2>/dev/null; wait $pid; rc=$?
-log="(none)"
-[ -e "$gbk" ] || cat "$app/out" >&2
+log=$(cut -c17- "$user_log" 2>/dev/null | tr -d '\r' | grep -v -E '程式執行|系統結束' | tr '\n' '|')
+[ -e "$gbk" ] || cat "$work/readonly-out" >&2
 check "read-only program directory: the backup is still made" '[ -e "$gbk" ]'
 check "read-only program directory: ends cleanly" '[ $rc -eq 0 ]'
-check "read-only program directory: settings untouched" '[ "$(stat -c %U "$app/Quorvane.ini")" = root ] && [ ! -e "$app/PROC_LOG.TXT" ]'
+check "read-only program directory: logged in the user's state directory" '[ "$log" = "$(ok_line)" ]'
+check "read-only program directory: no box at start-up" '! grep -q "無法寫入" "$work/readonly-out"'
+check "read-only program directory: nothing written beside the program" \
+  '[ "$(ls -A "$app")" = Quorvane ] && [ "$(stat -c "%U %a" "$home/.config/quorvane/Quorvane.ini")" = "nobody 600" ]'
 restored=1
 for _ in $(seq 1 50); do restores "$gbk" && { restored=0; break; }; sleep 0.2; done
 check "read-only program directory: the backup restores" '[ $restored -eq 0 ]'

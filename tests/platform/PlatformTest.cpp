@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "Clock.h"
 #include "Component.h"
 #include "Exception.h"
 #include "FakeApplication.h"
 #include "FakeClock.h"
+#include "FilePlaces.h"
+#include "Files.h"
 #include "Strings.h"
+#include "TestSupport.h"
 
 namespace qv {
 namespace {
@@ -128,6 +132,57 @@ TEST(Application, MinimizeAndRestoreRaiseTheirEventsOnce) {
     app.Restore();
     EXPECT_EQ(mins, 1);
     EXPECT_EQ(restores, 1);
+}
+
+unsigned ModeOf(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST(FilePlaces, AWritableProgramDirectoryKeepsEverythingBesideTheProgram) {
+    test::TempDir t;
+    XdgEnvironment env{t / "home", t / "config", t / "state", ""};
+    mkdir((t / "app").c_str(), 0755);
+    FilePlaces p = FilePlaces::Decide(t / "app/", t / "installed", env);
+    EXPECT_FALSE(p.per_user);
+    EXPECT_EQ(p.settings_file, t / "app/Quorvane.ini");
+    EXPECT_EQ(p.settings_source, p.settings_file);
+    EXPECT_EQ(p.log_dir, t / "app/");
+    EXPECT_FALSE(FileExists(t / "config"));
+}
+
+TEST(FilePlaces, TheInstalledProgramUsesTheUsersDirectoriesAndTheAdministratorsDefaults) {
+    test::TempDir t;
+    mkdir((t / "lib").c_str(), 0755);
+    mkdir((t / "xdg2").c_str(), 0755);
+    mkdir((t / "xdg2/quorvane").c_str(), 0755);
+    test::WriteFile(t / "xdg2/quorvane/Quorvane.ini", "[Para]\r\n");
+    // Relative entries are ignored; the first directory that has the file counts.
+    XdgEnvironment env{t / "home", "", t / "deep/state", "relative:" + t / "xdg1:" + t / "xdg2"};
+    FilePlaces p = FilePlaces::Decide(t / "lib", t / "lib/", env);  // writable, yet installed
+    EXPECT_TRUE(p.per_user);
+    EXPECT_EQ(p.settings_file, t / "home/.config/quorvane/Quorvane.ini");
+    EXPECT_EQ(p.settings_source, t / "xdg2/quorvane/Quorvane.ini");
+    EXPECT_EQ(p.log_dir, t / "deep/state/quorvane/");
+    for (const char* d : {"home", "home/.config", "home/.config/quorvane", "deep", "deep/state",
+                          "deep/state/quorvane"})
+        EXPECT_EQ(ModeOf(t / d), 0700u) << d;
+    EXPECT_TRUE(p.SettingsWritable() && p.LogWritable());
+    // Once the user has a file of their own, it is the one read.
+    test::WriteFile(p.settings_file, "");
+    EXPECT_EQ(FilePlaces::Decide(t / "lib", t / "lib", env).settings_source, p.settings_file);
+}
+
+TEST(FilePlaces, UserDirectoriesThatCannotBeMadeAreNotWritable) {
+    test::TempDir t;
+    test::WriteFile(t / "file", "");
+    XdgEnvironment env{t / "file", "", "", ""};
+    FilePlaces p = FilePlaces::Decide(t / "missing", t / "lib", env);  // cannot be written
+    EXPECT_TRUE(p.per_user);
+    EXPECT_EQ(p.SettingsDir(), t / "file/.config/quorvane");
+    EXPECT_EQ(p.LogDir(), t / "file/.local/state/quorvane");
+    EXPECT_FALSE(p.SettingsWritable());
+    EXPECT_FALSE(p.LogWritable());
 }
 
 }  // namespace
