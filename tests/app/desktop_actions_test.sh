@@ -34,7 +34,7 @@ wait_for "[ ! -e '$entry' ]" || fail "clearing the box left the autostart entry"
 
 click 55 322    # 備份記錄
 wait_for "[ -s '$work/opened' ]" || fail "the log button opened nothing"
-[ "$(cat "$work/opened")" = "$work/app|PROC_LOG.TXT" ] || fail "opened: $(cat "$work/opened")"
+[ "$(cat "$work/opened")" = "$work/app|$work/app/PROC_LOG.TXT" ] || fail "opened: $(cat "$work/opened")"
 
 kill -TERM "$app"; wait "$app"
 echo "1 passed, 0 failed"

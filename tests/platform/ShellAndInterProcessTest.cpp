@@ -34,11 +34,11 @@ TEST(ShellLauncherTest, ResultsAndArgumentLists) {
             started.push_back({p, a, d});
             return start_ok;
         });
-    // A relative document in the working directory goes to xdg-open as it is.
+    // A relative document in the working directory goes to xdg-open as an absolute path.
     EXPECT_EQ(launcher.ShellExecute("PROC_LOG.TXT", "", dir.path(), 1), kShellAccepted);
     ASSERT_EQ(started.size(), 1u);
     EXPECT_EQ(started[0].program, "xdg-open");
-    EXPECT_EQ(started[0].args, std::vector<std::string>{"PROC_LOG.TXT"});
+    EXPECT_EQ(started[0].args, std::vector<std::string>{dir / "PROC_LOG.TXT"});
     EXPECT_EQ(started[0].dir, dir.path());
     // A program starts itself, its parameters as an argument list (never a shell string).
     EXPECT_EQ(launcher.ShellExecute(dir / "tool.sh", "a 'b c' \"d;e\" $HOME", "", 1),
@@ -52,6 +52,36 @@ TEST(ShellLauncherTest, ResultsAndArgumentLists) {
     start_ok = false;
     EXPECT_EQ(launcher.ShellExecute(dir / "tool.sh", "", "", 1), SE_ERR_ACCESSDENIED);
     EXPECT_EQ(started.size(), 3u);
+}
+
+TEST(ShellLauncherTest, OnlyExecutableProgramsStartEverythingElseOpensByAbsolutePath) {
+    TempDir dir;
+    WriteFile(dir / "-a:b.TXT", "log\n");  // an execute bit on every file, as NTFS and SMB give
+    WriteFile(dir / "tool", std::string("\x7f" "ELF\x02\x01", 6));
+    WriteFile(dir / "empty", "");
+    for (const char* name : {"-a:b.TXT", "tool", "empty"}) chmod((dir / name).c_str(), 0755);
+    std::vector<Started> started;
+    XdgShellLauncher launcher(
+        [&](const std::string& p, const std::vector<std::string>& a, const std::string& d) {
+            started.push_back({p, a, d});
+            return true;
+        });
+    EXPECT_EQ(launcher.ShellExecute("-a:b.TXT", "", dir.path(), 1), kShellAccepted);
+    EXPECT_EQ(launcher.ShellExecute("tool", "x", dir.path(), 1), kShellAccepted);
+    EXPECT_EQ(launcher.ShellExecute(dir / "empty", "", "", 1), kShellAccepted);
+    ASSERT_EQ(started.size(), 3u);
+    EXPECT_EQ(started[0].program, "xdg-open");
+    EXPECT_EQ(started[0].args, std::vector<std::string>{dir / "-a:b.TXT"});
+    EXPECT_EQ(started[1].program, "./tool");
+    EXPECT_EQ(started[1].args, std::vector<std::string>{"x"});
+    EXPECT_EQ(started[2].program, "xdg-open");
+    // Without a directory a relative name is taken from the current one.
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    launcher.ShellExecute("-a:b.TXT", "", "", 1);
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_EQ(started.back().args, std::vector<std::string>{dir / "-a:b.TXT"});
 }
 
 struct ScriptedLauncher : IShellLauncher {
