@@ -114,8 +114,7 @@ int XdgShellLauncher::ShellExecute(const std::string& file, const std::string& p
     if (!OnPath("xdg-open")) return SE_ERR_NOASSOC;
     // An absolute path: a name beginning with "-" or holding ":" would be read as an option or
     // a URL.
-    return starter_("xdg-open", {AbsolutePath(seen)}, directory) ? kShellAccepted
-                                                                  : SE_ERR_NOASSOC;
+    return starter_("xdg-open", {AbsolutePath(seen)}, directory) ? kShellAccepted : SE_ERR_NOASSOC;
 }
 
 }  // namespace qv

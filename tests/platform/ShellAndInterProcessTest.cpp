@@ -57,7 +57,7 @@ TEST(ShellLauncherTest, ResultsAndArgumentLists) {
 TEST(ShellLauncherTest, OnlyExecutableProgramsStartEverythingElseOpensByAbsolutePath) {
     TempDir dir;
     WriteFile(dir / "-a:b.TXT", "log\n");  // an execute bit on every file, as NTFS and SMB give
-    WriteFile(dir / "tool", std::string("\x7f" "ELF\x02\x01", 6));
+    WriteFile(dir / "tool", std::string{'\x7f', 'E', 'L', 'F', 2, 1});
     WriteFile(dir / "empty", "");
     for (const char* name : {"-a:b.TXT", "tool", "empty"}) chmod((dir / name).c_str(), 0755);
     std::vector<Started> started;

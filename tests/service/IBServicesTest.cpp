@@ -257,10 +257,10 @@ TEST_F(ServiceTest, AFileNameWithEqualsSignsIsAFileNameUnlessANumberFollowsTheLa
     svc->ServiceStart();
     const std::string block = dbl->ServiceCalls().at(1).data;
     const std::string items = block.substr(block.find('\x6C') + 5);
-    EXPECT_EQ(Bytes(items), (std::vector<int>{0x05, 10,  0,   '/', 'b', '=', 'k', '/', 'x', '.',
-                                              'g',  'b', 'k', 0x05, 3,  0,   'a', '=', 'b', 0x07,
-                                              12,   0,   0,   0,   0x05, 5,  0,   'y', '=', 'b',
-                                              'i',  'g'}));
+    EXPECT_EQ(Bytes(items),
+              (std::vector<int>{0x05, 10,  0,    '/', 'b', '=', 'k', '/', 'x',  '.', 'g',
+                                'b',  'k', 0x05, 3,   0,   'a', '=', 'b', 0x07, 12,  0,
+                                0,    0,   0x05, 5,   0,   'y', '=', 'b', 'i',  'g'}));
 }
 
 TEST_F(ServiceTest, EmptyFileListStillSendsAndNonPositiveFactorIsLeftOut) {
