@@ -111,30 +111,38 @@ bool FillAddress(const std::string& path, sockaddr_un* addr) {
     return true;
 }
 
-// Reads the 4-byte messages of one connection as they arrive and hands each to the hooks.
-void ServeConnection(int fd) {
-    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
-    auto pending = std::make_shared<std::string>();
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, fd, pending] {
+// One connection from another copy: its 4-byte messages go to the hooks as they arrive. Owned
+// by the listening socket's notifier, so none outlives the receiver.
+class Connection : public QSocketNotifier {
+public:
+    Connection(int fd, QObject* parent)
+        : QSocketNotifier(fd, QSocketNotifier::Read, parent), fd_(fd) {
+        connect(this, &QSocketNotifier::activated, this, [this] { ReadMessages(); });
+    }
+    ~Connection() override { close(fd_); }
+
+private:
+    void ReadMessages() {
         char buf[64];
-        ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        ssize_t n = recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-        if (n > 0) {
-            pending->append(buf, static_cast<size_t>(n));
-            while (pending->size() >= 4) {
-                uint32_t msg = 0;
-                std::memcpy(&msg, pending->data(), 4);
-                pending->erase(0, 4);
-                AppMessage m{msg};
-                Application().DispatchAppMessage(m);
-            }
+        if (n <= 0) {  // the other copy is done
+            setEnabled(false);
+            deleteLater();
             return;
         }
-        notifier->setEnabled(false);
-        close(fd);
-        notifier->deleteLater();
-    });
-}
+        pending_.append(buf, static_cast<size_t>(n));
+        while (pending_.size() >= 4) {
+            uint32_t msg = 0;
+            std::memcpy(&msg, pending_.data(), 4);
+            pending_.erase(0, 4);
+            AppMessage m{msg};
+            Application().DispatchAppMessage(m);
+        }
+    }
+    int fd_;
+    std::string pending_;
+};
 
 }  // namespace
 
@@ -256,13 +264,14 @@ void LinuxInterProcess::ReceiveBroadcasts(uint32_t message) {
     r->dev = st.st_dev;
     r->ino = st.st_ino;
     r->notifier = std::make_unique<QSocketNotifier>(r->fd, QSocketNotifier::Read);
+    QSocketNotifier* listener = r->notifier.get();
     const int server = r->fd;
-    QObject::connect(r->notifier.get(), &QSocketNotifier::activated, r->notifier.get(), [server] {
+    QObject::connect(listener, &QSocketNotifier::activated, listener, [listener, server] {
         for (;;) {
             int fd = accept4(server, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (fd < 0) return;
             if (PeerIsMe(fd))
-                ServeConnection(fd);
+                new Connection(fd, listener);
             else
                 close(fd);
         }
