@@ -168,10 +168,16 @@ protected:
         std::filesystem::create_directories(dir / "etc/autostart");
         std::filesystem::create_directories(dir / "home");
         chmod(dir.path().c_str(), 0755);
-        if (geteuid() == 0)
+        if (geteuid() == 0) {
             ASSERT_EQ(chown((dir / "home").c_str(), test::kOtherUid, test::kOtherGid), 0);
-        else
-            chmod((dir / "etc").c_str(), 0555), chmod((dir / "etc/autostart").c_str(), 0555);
+        } else {  // the test runs as a normal user already: take the machine-wide rights away
+            chmod((dir / "etc/autostart").c_str(), 0555);
+            chmod((dir / "etc").c_str(), 0555);
+        }
+    }
+    void TearDown() override {
+        chmod((dir / "etc").c_str(), 0755);
+        chmod((dir / "etc/autostart").c_str(), 0755);
     }
     TempDir dir;
 };
