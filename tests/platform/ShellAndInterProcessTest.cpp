@@ -291,6 +291,27 @@ TEST(LinuxInterProcessTest, FilesAnotherUserPutFirstNeitherBlockNorDisableNorLis
     close(foreign);
 }
 
+TEST(LinuxInterProcessTest, ALockFileTheUserCannotOpenDoesNotSwitchTheGuardOff) {
+    TempDir dir;
+    chmod(dir.path().c_str(), 0755);
+    const std::string run = dir / "run";
+    mkdir(run.c_str(), 0700);
+    LinuxInterProcess probe(run);
+    WriteFile(probe.LockPath("Quorvane"), "");  // the test's own user: root in CI
+    chmod(probe.LockPath("Quorvane").c_str(), 0600);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(run.c_str(), test::kOtherUid, test::kOtherGid), 0);
+    }
+    int rc = test::RunAsNormalUser([&] {
+        LinuxInterProcess first(run), second(run);
+        EXPECT_EQ(first.OpenMutex("Quorvane"), 0u);
+        EXPECT_NE(first.CreateMutex("Quorvane"), 0u);
+        EXPECT_NE(second.OpenMutex("Quorvane"), 0u);  // the guard is on
+        return ::testing::Test::HasFailure() ? 1 : 0;
+    });
+    EXPECT_EQ(rc, 0);
+}
+
 TEST(UserRuntimeDirectoryTest, OnlyADirectoryOfTheUsersOwnAndNeverASharedOne) {
     TempDir dir;
     auto keep = [](const char* name) {
