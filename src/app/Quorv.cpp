@@ -416,8 +416,13 @@ void TQuorvaneForm::CheckBox1Click() {
     bool done = false;
     try {
         // The fixed program file name in the program's directory, whatever this file is called.
-        done = wanted ? RegEdit1->WriteValue("Quorv", app_dir_ + "Quorvane")
-                      : RegEdit1->DeleteValue("Quorv") || RegEdit1->ReadValue("Quorv").empty();
+        // Cleared, the value must be gone: a user's delete leaves a machine-wide one in place.
+        if (wanted) {
+            done = RegEdit1->WriteValue("Quorv", app_dir_ + "Quorvane");
+        } else {
+            RegEdit1->DeleteValue("Quorv");
+            done = RegEdit1->ReadValue("Quorv").empty();
+        }
     } catch (const std::exception&) {
         done = false;
     }

@@ -1,11 +1,7 @@
 #include "LogRecorder.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "Clock.h"
+#include "Files.h"
 #include "Platform.h"
 
 namespace qv {
@@ -61,21 +57,7 @@ bool TLogRecorder::WriteMessage(const std::string& msg) {
     if (OnWriteMessage) OnWriteMessage(this, file, line, cancel);
     if (cancel) return false;
     // One append of the whole line, so copies writing the same file never interleave halves.
-    line += "\r\n";
-    int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool ok = true;
-    size_t done = 0;
-    while (done < line.size()) {
-        ssize_t n = write(fd, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return close(fd) == 0 && ok;
+    return AppendToFile(file, line + "\r\n", 0644);
 }
 
 }  // namespace qv

@@ -86,6 +86,8 @@ void TrasOneInstComp::Deactivate() {
     if (hooked_) {
         Application().UnhookMainWindow(hook_id_);
         hooked_ = false;
+        // Before the mutex goes: the next copy to take it must find the message name free.
+        InterProcess().StopReceiving(message_id_);
     }
     if (mutex_handle_ != 0 && InterProcess().CloseHandle(mutex_handle_)) mutex_handle_ = 0;
 }

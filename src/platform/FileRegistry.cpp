@@ -203,14 +203,19 @@ long FileRegistry::Open(HKEY root, const std::string& path, bool create, HKEY* k
         if (p.find("\\\\") != std::string::npos || p.empty()) return ERROR_BAD_PATHNAME;
         full = base.empty() ? p : base + "\\" + p;
     }
-    const std::string file = StoreFileOf(real_root);
-    OpenKey k{real_root, full};
-    // Every open asks for full access: without the right to write, the key does not open.
-    if (!CanWrite(file) || (IsRunKey(k) && !CanWrite(AutostartFile(k, "x"))))
-        return ERROR_ACCESS_DENIED;
+    OpenKey k{real_root, full, false};
+    // Every open asks for full access. A machine-wide key the user may not write is the same
+    // key in the user's own store (as Windows does for older programs); without any right to
+    // write, the key does not open.
+    if (!Writable(k)) {
+        if (real_root != HKEY_LOCAL_MACHINE || !Writable(UserView(k))) return ERROR_ACCESS_DENIED;
+        k.redirected = true;
+    }
+    const std::string file = StoreFileOf(WriteRoot(k));
     Store s = LoadStore(file);
     if (s.corrupt) return ERROR_BADDB;
-    bool exists = full.empty() || s.keys.contains(Lower(full)) || IsRunKey(k);
+    bool exists = full.empty() || s.keys.contains(Lower(full)) || IsRunKey(k) ||
+                  (k.redirected && LoadStore(StoreFileOf(k.root)).keys.contains(Lower(full)));
     if (!exists) {
         if (!create) return ERROR_FILE_NOT_FOUND;
         // The key and every missing key above it.
@@ -234,7 +239,7 @@ long FileRegistry::Open(HKEY root, const std::string& path, bool create, HKEY* k
                 s.keys.insert(Lower(prefix), entry);
             }
         }
-        if (!SaveStore(file, s, real_root)) return ERROR_ACCESS_DENIED;
+        if (!SaveStore(file, s, WriteRoot(k))) return ERROR_ACCESS_DENIED;
     }
     *key = next_++;
     open_[*key] = k;
@@ -247,6 +252,18 @@ long FileRegistry::CreateKeyEx(HKEY root, const std::string& path, HKEY* key) {
 
 long FileRegistry::OpenKeyEx(HKEY root, const std::string& path, HKEY* key) {
     return Open(root, path, false, key);
+}
+
+bool FileRegistry::Writable(const OpenKey& k) const {
+    return CanWrite(StoreFileOf(k.root)) && (!IsRunKey(k) || CanWrite(AutostartFile(k, "x")));
+}
+
+FileRegistry::OpenKey FileRegistry::UserView(const OpenKey& k) {
+    return OpenKey{HKEY_CURRENT_USER, k.path, false};
+}
+
+HKEY FileRegistry::WriteRoot(const OpenKey& k) {
+    return k.redirected ? HKEY_CURRENT_USER : k.root;
 }
 
 bool FileRegistry::IsRunKey(const OpenKey& k) const {
@@ -263,6 +280,16 @@ long FileRegistry::QueryValueEx(HKEY key, const std::string& name, uint32_t* typ
     auto it = open_.find(key);
     if (it == open_.end()) return ERROR_INVALID_HANDLE;
     const OpenKey& k = it->second;
+    if (!k.redirected) return QueryIn(k, name, type, size, data);
+    // The user's own value first, then the machine-wide one.
+    long rc = QueryIn(UserView(k), name, type, size, data);
+    return rc == ERROR_FILE_NOT_FOUND
+               ? QueryIn(OpenKey{k.root, k.path, false}, name, type, size, data)
+               : rc;
+}
+
+long FileRegistry::QueryIn(const OpenKey& k, const std::string& name, uint32_t* type,
+                           uint32_t* size, std::string* data) const {
     if (IsRunKey(k) && name.find('/') == std::string::npos && !name.empty()) {
         std::string text;
         bool exists = false;
@@ -304,7 +331,11 @@ long FileRegistry::SetValueEx(HKEY key, const std::string& name, uint32_t type,
                               const std::string& data) {
     auto it = open_.find(key);
     if (it == open_.end()) return ERROR_INVALID_HANDLE;
-    const OpenKey& k = it->second;
+    return SetIn(it->second.redirected ? UserView(it->second) : it->second, name, type, data);
+}
+
+long FileRegistry::SetIn(const OpenKey& k, const std::string& name, uint32_t type,
+                         const std::string& data) {
     const std::string file = StoreFileOf(k.root);
     Store s = LoadStore(file);
     if (s.corrupt) return ERROR_BADDB;
@@ -338,6 +369,16 @@ long FileRegistry::DeleteValue(HKEY key, const std::string& name) {
     auto it = open_.find(key);
     if (it == open_.end()) return ERROR_INVALID_HANDLE;
     const OpenKey& k = it->second;
+    if (!k.redirected) return DeleteIn(k, name);
+    // Removed where the user may; a machine-wide value stays and says why.
+    long rc = DeleteIn(UserView(k), name);
+    if (rc != ERROR_FILE_NOT_FOUND) return rc;
+    return QueryIn(OpenKey{k.root, k.path, false}, name, nullptr, nullptr, nullptr) == ERROR_SUCCESS
+               ? ERROR_ACCESS_DENIED
+               : ERROR_FILE_NOT_FOUND;
+}
+
+long FileRegistry::DeleteIn(const OpenKey& k, const std::string& name) {
     if (IsRunKey(k) && !name.empty() && name.find('/') == std::string::npos) {
         std::string file = AutostartFile(k, name);
         if (access(file.c_str(), F_OK) == 0)

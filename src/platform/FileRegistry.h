@@ -4,7 +4,9 @@
 // the first directory of $XDG_CONFIG_DIRS, default /etc/xdg), replaced atomically. String
 // values of the logon Run key (Software\Microsoft\Windows\CurrentVersion\Run under HKCU or HKLM)
 // are XDG autostart entries, <name>.desktop in the autostart folder of the same directory.
-// Rights follow the file system; a corrupted store reads as empty and is never written.
+// Rights follow the file system. A machine-wide (HKLM) key that the user may not write is kept
+// in the user's store (HKCU): writes go there, reads look there first and then machine-wide,
+// deletes remove the user's value. A corrupted store reads as empty and is never written.
 #include <map>
 #include <string>
 
@@ -34,8 +36,16 @@ private:
     struct OpenKey {
         HKEY root;
         std::string path;  // normalised: components joined by "\", original case
+        bool redirected;   // a machine-wide key kept in the user's store
     };
     long Open(HKEY root, const std::string& path, bool create, HKEY* key);
+    long QueryIn(const OpenKey& k, const std::string& name, uint32_t* type, uint32_t* size,
+                 std::string* data) const;
+    long SetIn(const OpenKey& k, const std::string& name, uint32_t type, const std::string& data);
+    long DeleteIn(const OpenKey& k, const std::string& name);
+    bool Writable(const OpenKey& k) const;
+    static OpenKey UserView(const OpenKey& k);
+    static HKEY WriteRoot(const OpenKey& k);
     bool IsRunKey(const OpenKey& k) const;
     std::string AutostartFile(const OpenKey& k, const std::string& name) const;
 

@@ -62,17 +62,63 @@ static bool WriteAll(int fd, const std::string& data) {
     return true;
 }
 
-bool ReplaceFileAtomically(const std::string& path, const std::string& data, unsigned mode) {
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Root creating a file in a user's directory (sudo, an autostart entry run as root) must not
+// lock the user out of it: the file goes to the directory's owner and group.
+void GiveToDirectoryOwner(int fd, const std::string& path) {
+    if (geteuid() != 0) return;
+    struct stat dir {};
+    if (stat(DirectoryOf(path).c_str(), &dir) != 0 || dir.st_uid == 0) return;
+    [[maybe_unused]] int rc = fchown(fd, dir.st_uid, dir.st_gid);
+}
+
+}  // namespace
+
+bool ReplaceFileAtomically(const std::string& path, const std::string& data, unsigned new_mode,
+                           unsigned drop_bits) {
     std::string tmp = path + ".XXXXXX";
     std::vector<char> name(tmp.begin(), tmp.end());
     name.push_back('\0');
+    struct stat old {};
+    const bool existed = stat(path.c_str(), &old) == 0;
     int fd = mkstemp(name.data());
     if (fd < 0) return false;
-    bool ok = fchmod(fd, static_cast<mode_t>(mode)) == 0 && WriteAll(fd, data) && fsync(fd) == 0;
+    mode_t mode = static_cast<mode_t>(new_mode);
+    if (existed) {
+        // The owner first (only root may give a file away; for others this keeps their own),
+        // then the mode, which a change of owner may have cut.
+        [[maybe_unused]] int rc = fchown(fd, old.st_uid, old.st_gid);
+        mode = (old.st_mode & 07777) & ~static_cast<mode_t>(drop_bits);
+    } else {
+        GiveToDirectoryOwner(fd, path);
+    }
+    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, data) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     if (ok) ok = rename(name.data(), path.c_str()) == 0;
     if (!ok) unlink(name.data());
     return ok;
+}
+
+bool AppendToFile(const std::string& path, const std::string& data, unsigned new_mode) {
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC,
+                  static_cast<mode_t>(new_mode));
+        if (fd >= 0)
+            GiveToDirectoryOwner(fd, path);
+        else if (errno == EEXIST)  // another copy created it first
+            fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    }
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, data);
+    return close(fd) == 0 && ok;
 }
 
 }  // namespace qv

@@ -12,8 +12,15 @@ bool FileWritableOrAbsent(const std::string& path);
 
 // Reads a whole regular file; a missing file is no error (exists false).
 bool ReadWholeFile(const std::string& path, std::string* text, bool* exists);
-// Replaces the file by data atomically: a temporary file in the same directory with `mode`,
-// written and synced, then renamed over it; on any failure the old file stays as it was.
-bool ReplaceFileAtomically(const std::string& path, const std::string& data, unsigned mode);
+// Replaces the file by data atomically: a temporary file in the same directory, written and
+// synced, then renamed over it; on any failure the old file stays as it was. The new file keeps
+// an existing file's owner, group and mode less `drop_bits`; a file that did not exist gets
+// `new_mode`, and the directory's owner when root creates it in someone else's directory.
+bool ReplaceFileAtomically(const std::string& path, const std::string& data, unsigned new_mode,
+                           unsigned drop_bits = 0);
+
+// Appends data to the file in one write, creating it (`new_mode`) when missing; a file that root
+// creates in someone else's directory is given to that directory's owner.
+bool AppendToFile(const std::string& path, const std::string& data, unsigned new_mode);
 
 }  // namespace qv

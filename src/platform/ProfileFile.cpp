@@ -177,6 +177,8 @@ bool Set(std::string_view text, std::string_view section, std::string_view key,
 
 namespace {
 
+constexpr mode_t kOthersRead = S_IRGRP | S_IROTH;
+
 // A symbolic link is followed so that the link itself stays in place.
 std::string ResolvedPath(const std::string& file) {
     char buf[PATH_MAX];
@@ -203,13 +205,15 @@ bool ProfileFile::WriteString(const std::string& file, const std::string& sectio
     if (!ReadWholeFile(path, &text, &exists)) return false;
     if (exists && access(path.c_str(), W_OK) != 0) return false;  // a read-only file stays so
     if (!ini::Set(text, section, key, value, &updated)) return false;
-    if (exists && updated == text) return true;
-
-    mode_t mode = 0600;  // the file holds a password: owner only, unless it already exists
-    struct stat st {};
-    if (exists && stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-
-    return ReplaceFileAtomically(path, updated, mode);
+    // The file holds the service password: created owner-only, and one that others may read
+    // (a copy, an editor's default) loses their read bits at the next write.
+    if (exists && updated == text) {
+        struct stat st {};
+        if (stat(path.c_str(), &st) == 0 && (st.st_mode & kOthersRead) != 0)
+            chmod(path.c_str(), st.st_mode & 07777 & ~kOthersRead);
+        return true;
+    }
+    return ReplaceFileAtomically(path, updated, 0600, kOthersRead);
 }
 
 }  // namespace qv

@@ -1,10 +1,12 @@
 #include "ShellLauncher.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QProcess>
 #include <QStringList>
+#include <climits>
 #include <cstdlib>
 
 namespace qv {
@@ -31,6 +33,25 @@ bool OnPath(const std::string& program) {
         at = e + 1;
     }
     return false;
+}
+
+// A program is an executable file that is one: an ELF binary or a "#!" script. Files on mounts
+// that mark everything executable (NTFS, SMB) are documents all the same.
+bool IsProgram(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    char head[4] = {};
+    ssize_t n = read(fd, head, sizeof head);
+    close(fd);
+    return (n >= 2 && head[0] == '#' && head[1] == '!') ||
+           (n == 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F');
+}
+
+std::string AbsolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd)) return "./" + path;
+    return std::string(cwd) + (std::string(cwd) == "/" ? "" : "/") + path;
 }
 
 }  // namespace
@@ -85,13 +106,15 @@ int XdgShellLauncher::ShellExecute(const std::string& file, const std::string& p
         std::string parent = slash == std::string::npos ? "." : seen.substr(0, slash ? slash : 1);
         return access(parent.c_str(), F_OK) == 0 ? SE_ERR_FNF : SE_ERR_PNF;
     }
-    if (S_ISREG(st.st_mode) && access(seen.c_str(), X_OK) == 0) {
+    if (S_ISREG(st.st_mode) && access(seen.c_str(), X_OK) == 0 && IsProgram(seen)) {
         std::string program = file.find('/') == std::string::npos ? "./" + file : file;
         return starter_(program, SplitCommandLine(parameters), directory) ? kShellAccepted
                                                                           : SE_ERR_ACCESSDENIED;
     }
     if (!OnPath("xdg-open")) return SE_ERR_NOASSOC;
-    return starter_("xdg-open", {file}, directory) ? kShellAccepted : SE_ERR_NOASSOC;
+    // An absolute path: a name beginning with "-" or holding ":" would be read as an option or
+    // a URL.
+    return starter_("xdg-open", {AbsolutePath(seen)}, directory) ? kShellAccepted : SE_ERR_NOASSOC;
 }
 
 }  // namespace qv

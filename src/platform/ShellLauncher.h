@@ -22,8 +22,8 @@ public:
                              const std::string& directory, int show_command) = 0;
 };
 
-// Linux: a program that may be executed starts directly; anything else goes to xdg-open.
-// A relative file name is passed as it is and resolved in the working directory.
+// Linux: an executable file that is a program (ELF or "#!") starts directly, a relative name
+// resolved in the working directory; anything else goes to xdg-open as an absolute path.
 class XdgShellLauncher : public IShellLauncher {
 public:
     // Starts a detached process; false when it could not be started.

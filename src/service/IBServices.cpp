@@ -324,12 +324,16 @@ void TIBBackupService::PrepareStartRequest() {
     if (blocking_factor_ > 0) AppendIntegerItem(blocking_factor_, isc_spb_bkp_factor);
     for (const std::string& line : backup_file_.Lines()) {
         if (Trim(line).empty()) continue;
-        size_t eq = line.find('=');
-        if (eq == std::string::npos) {
+        // "name=length" only when a number follows the last "=": a directory or a file name
+        // may itself hold "=".
+        size_t eq = line.rfind('=');
+        std::optional<int32_t> length;
+        if (eq != std::string::npos) length = ParseInt32(line.substr(eq + 1));
+        if (!length) {
             AppendStringItem(line, isc_spb_bkp_file);
         } else {
             AppendStringItem(line.substr(0, eq), isc_spb_bkp_file);
-            AppendIntegerItem(StrToInt(line.substr(eq + 1)), isc_spb_bkp_length);
+            AppendIntegerItem(*length, isc_spb_bkp_length);
         }
     }
 }

@@ -63,6 +63,18 @@ TEST_F(LogonBoxTest, AValueThatCannotBeWrittenPutsTheBoxBack) {
     f.CheckBox1->click();
     EXPECT_TRUE(f.CheckBox1->isChecked());  // still in the Run key
     EXPECT_EQ(FakeApp().messages.back().first, "無法取消開機自動載入：沒有寫入權限。");
+    // A delete that succeeds while a value stays (the user's entry went, a machine-wide one
+    // remains) is no success either.
+    struct KeepingMachineWide : FileRegistry {
+        using FileRegistry::FileRegistry;
+        long DeleteValue(HKEY, const std::string&) override { return ERROR_SUCCESS; }
+    } keeping{config / "user", config / "system"};
+    SetRegistry(&keeping);
+    const size_t before = FakeApp().messages.size();
+    f.CheckBox1->click();
+    EXPECT_TRUE(f.CheckBox1->isChecked());
+    ASSERT_EQ(FakeApp().messages.size(), before + 1);
+    EXPECT_EQ(FakeApp().messages.back().first, "無法取消開機自動載入：沒有寫入權限。");
     SetRegistry(registry.get());
 }
 

@@ -1,6 +1,7 @@
 #include "LogRecorder.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "FakeClock.h"
 #include "TestSupport.h"
@@ -102,6 +103,22 @@ TEST_F(LogRecorderTest, MissingDirectoryGivesFalseAndCreatesNothing) {
     r.SetFileName("L");
     EXPECT_FALSE(r.WriteMessage("x"));
     EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+}
+
+TEST_F(LogRecorderTest, ALogThatRootCreatesInAUsersDirectoryIsTheUsers) {
+    if (geteuid() != 0) return;  // only root can give a file away; CI runs as root
+    ASSERT_EQ(chown(dir.path().c_str(), 65534, 65534), 0);
+    TLogRecorder r(nullptr);
+    r.SetDirectory(dir.path());
+    r.SetFileName("L");
+    ASSERT_TRUE(r.WriteMessage("x"));
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "L").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_TRUE(r.WriteMessage("y"));
+    EXPECT_EQ(ReadFile(dir / "L"), "x\r\ny\r\n");
 }
 
 }  // namespace

@@ -124,12 +124,25 @@ TEST_F(GuardTest, EnabledAtRunTimeReleasesAndActivatesAgain) {
     g->SetEnabled(false);
     EXPECT_FALSE(first.ipc.Holds("Quorvane"));
     EXPECT_FALSE(g->Hooked());
+    EXPECT_EQ(first.ipc.released_while_listening, 0);  // stopped listening first
     Copy second(world);
     second.Load();  // runs normally now
     EXPECT_EQ(FakeApp().quit_posts, 0);
     SetInterProcess(&first.ipc);
     g->SetEnabled(true);  // another copy holds it now: this one ends
     EXPECT_EQ(FakeApp().quit_posts, 1);
+    EXPECT_EQ(second.ipc.received.size(), 1u);  // and brings that one to the front
+}
+
+TEST_F(GuardTest, AtTheEndTheMessageStopsBeforeTheMutexIsReleased) {
+    {
+        Copy first(world);
+        first.Load();
+        ASSERT_TRUE(first.ipc.Holds("Quorvane"));
+        first.form.reset();
+        EXPECT_FALSE(first.ipc.Holds("Quorvane"));
+        EXPECT_EQ(first.ipc.released_while_listening, 0);
+    }
 }
 
 TEST_F(GuardTest, NamesChangeOnlyWhileDesigningOrLoading) {

@@ -30,6 +30,7 @@ public:
     std::vector<uint32_t> received;    // broadcasts that reached this copy
     std::vector<uint32_t> broadcasts;  // broadcasts this copy sent
     int open_calls = 0, create_calls = 0;
+    int released_while_listening = 0;  // a held mutex let go while messages still came in
 
     SysHandle OpenMutex(const std::string& name) override {
         ++open_calls;
@@ -49,13 +50,17 @@ public:
         if (it == handles_.end()) return false;
         std::string name = it->second;
         handles_.erase(it);
-        if (!name.empty()) world_->holders.erase(name);
+        if (!name.empty()) {
+            world_->holders.erase(name);
+            if (!listening_.empty()) ++released_while_listening;
+        }
         return true;
     }
     uint32_t RegisterWindowMessage(const std::string& name) override {
         return 0xC000 + static_cast<uint32_t>(std::hash<std::string>()(name) % 0x4000);
     }
     void ReceiveBroadcasts(uint32_t message) override { listening_.insert(message); }
+    void StopReceiving(uint32_t message) override { listening_.erase(message); }
     void BroadcastSystemMessage(uint32_t message) override {
         broadcasts.push_back(message);
         for (FakeInterProcess* c : world_->copies)

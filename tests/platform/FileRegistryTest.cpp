@@ -161,19 +161,115 @@ TEST(DesktopExec, QuotesWhatTheDesktopEntryRulesReserve) {
     EXPECT_EQ(DesktopExecFor("/100%/Q"), "/100%%/Q");
 }
 
-TEST(RegistryRights, NoWriteRightsMeansNoKey) {
-    if (geteuid() == 0) GTEST_SKIP() << "root writes everywhere";
+// The machine-wide store may be written by root only; the user's store by the user only.
+class RegistryRights : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir / "etc/autostart");
+        std::filesystem::create_directories(dir / "home");
+        chmod(dir.path().c_str(), 0755);
+        if (geteuid() == 0) {
+            ASSERT_EQ(chown((dir / "home").c_str(), test::kOtherUid, test::kOtherGid), 0);
+        } else {  // the test runs as a normal user already: take the machine-wide rights away
+            chmod((dir / "etc/autostart").c_str(), 0555);
+            chmod((dir / "etc").c_str(), 0555);
+        }
+    }
+    void TearDown() override {
+        chmod((dir / "etc").c_str(), 0755);
+        chmod((dir / "etc/autostart").c_str(), 0755);
+    }
     TempDir dir;
-    std::filesystem::create_directories(dir / "etc");
-    chmod((dir / "etc").c_str(), 0555);
-    FileRegistry reg(dir / "home", dir / "etc");
-    SetRegistry(&reg);
-    TRegEdit r(nullptr);
-    r.SetSubKey(kRun);
-    EXPECT_EQ(r.ReadValue("Quorv"), "");
-    EXPECT_FALSE(r.WriteValue("Quorv", "/x"));
-    EXPECT_FALSE(r.DeleteValue("Quorv"));
-    SetRegistry(nullptr);
+};
+
+TEST_F(RegistryRights, AMachineWideKeyTheUserMayNotWriteIsKeptInTheUsersStore) {
+    const std::string machine = dir / "etc/autostart/Quorv.desktop";
+    const std::string user = dir / "home/autostart/Quorv.desktop";
+    int rc = test::RunAsNormalUser([&] {
+        FileRegistry reg(dir / "home", dir / "etc");
+        SetRegistry(&reg);
+        TRegEdit r(nullptr);  // HKLM
+        r.SetSubKey(kRun);
+        EXPECT_EQ(r.ReadValue("Quorv"), "");
+        EXPECT_TRUE(r.WriteValue("Quorv", "/home/u/q/Quorvane"));
+        EXPECT_NE(ReadFile(user).find("\nExec=/home/u/q/Quorvane\n"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(machine));
+        EXPECT_EQ(r.ReadValue("Quorv"), "/home/u/q/Quorvane");
+        EXPECT_TRUE(r.DeleteValue("Quorv"));
+        EXPECT_FALSE(std::filesystem::exists(user));
+        EXPECT_FALSE(r.DeleteValue("Quorv"));
+        // Any other machine-wide key: the user's store.
+        r.SetSubKey("Software\\Quorvane");
+        EXPECT_TRUE(r.WriteValue("v", "mine"));
+        EXPECT_EQ(r.ReadValue("v"), "mine");
+        EXPECT_TRUE(std::filesystem::exists(dir / "home/quorvane/registry-HKCU.json"));
+        EXPECT_FALSE(std::filesystem::exists(dir / "etc/quorvane"));
+        SetRegistry(nullptr);
+        return ::testing::Test::HasFailure() ? 1 : 0;
+    });
+    EXPECT_EQ(rc, 0);
+}
+
+TEST_F(RegistryRights, TheUsersValueIsReadFirstAndAMachineWideOneCannotBeDeleted) {
+    if (geteuid() != 0) return;  // someone must write the machine-wide values; CI runs as root
+    const std::string machine = dir / "etc/autostart/Quorv.desktop";
+    {
+        FileRegistry reg(dir / "root-home", dir / "etc");
+        SetRegistry(&reg);
+        TRegEdit r(nullptr);
+        r.SetSubKey(kRun);
+        ASSERT_TRUE(r.WriteValue("Quorv", "/opt/q/Quorvane"));  // root: machine-wide
+        r.SetSubKey("Software\\Quorvane");
+        ASSERT_TRUE(r.WriteValue("v", "machine"));
+        SetRegistry(nullptr);
+    }
+    ASSERT_TRUE(std::filesystem::exists(machine));
+    int rc = test::RunAsNormalUser([&] {
+        FileRegistry reg(dir / "home", dir / "etc");
+        SetRegistry(&reg);
+        TRegEdit r(nullptr);
+        r.SetSubKey(kRun);
+        EXPECT_EQ(r.ReadValue("Quorv"), "/opt/q/Quorvane");
+        EXPECT_TRUE(r.WriteValue("Quorv", "/home/u/Quorvane"));
+        EXPECT_EQ(r.ReadValue("Quorv"), "/home/u/Quorvane");
+        EXPECT_TRUE(r.DeleteValue("Quorv"));
+        EXPECT_EQ(r.ReadValue("Quorv"), "/opt/q/Quorvane");
+        EXPECT_FALSE(r.DeleteValue("Quorv"));
+        r.SetSubKey("Software\\Quorvane");
+        EXPECT_EQ(r.ReadValue("v"), "machine");
+        EXPECT_TRUE(r.WriteValue("v", "mine"));
+        EXPECT_EQ(r.ReadValue("v"), "mine");
+        SetRegistry(nullptr);
+        return ::testing::Test::HasFailure() ? 1 : 0;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(std::filesystem::exists(machine));
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "home/quorvane/registry-HKCU.json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, test::kOtherUid);
+    // Root replacing the user's store keeps it the user's.
+    FileRegistry as_root(dir / "home", dir / "etc");
+    HKEY k = 0;
+    ASSERT_EQ(as_root.CreateKeyEx(HKEY_CURRENT_USER, "Software\\Quorvane", &k), ERROR_SUCCESS);
+    ASSERT_EQ(as_root.SetValueEx(k, "v", REG_SZ, std::string("root\0", 5)), ERROR_SUCCESS);
+    ASSERT_EQ(stat((dir / "home/quorvane/registry-HKCU.json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, test::kOtherUid);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(RegistryRights, NoStoreToWriteMeansNoKey) {
+    int rc = test::RunAsNormalUser([&] {
+        FileRegistry reg(dir / "etc/not-mine", dir / "etc");  // neither store is the user's
+        SetRegistry(&reg);
+        TRegEdit r(nullptr);
+        r.SetSubKey(kRun);
+        EXPECT_EQ(r.ReadValue("Quorv"), "");
+        EXPECT_FALSE(r.WriteValue("Quorv", "/x"));
+        EXPECT_FALSE(r.DeleteValue("Quorv"));
+        SetRegistry(nullptr);
+        return ::testing::Test::HasFailure() ? 1 : 0;
+    });
+    EXPECT_EQ(rc, 0);
 }
 
 }  // namespace

@@ -133,11 +133,37 @@ TEST(ProfileFile, WriteCreatesOwnerOnlyFileAndKeepsExistingMode) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(ReadFile(dir / "new.ini"), "[Para]\r\nPASSWORD=secret\r\n");
 
+    // An existing file keeps its mode, less the read bits of group and others.
     WriteFile(dir / "old.ini", "[Para]\r\n");
-    chmod((dir / "old.ini").c_str(), 0640);
+    chmod((dir / "old.ini").c_str(), 0754);
     ASSERT_TRUE(files.WriteString(dir / "old.ini", "Para", "K", "v"));
     ASSERT_EQ(stat((dir / "old.ini").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(st.st_mode & 0777, 0710u);
+    chmod((dir / "old.ini").c_str(), 0644);  // also when the write changes nothing
+    ASSERT_TRUE(files.WriteString(dir / "old.ini", "Para", "K", "v"));
+    ASSERT_EQ(stat((dir / "old.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(ReadFile(dir / "old.ini"), "[Para]\r\nK=v\r\n");
+}
+
+TEST(ProfileFile, RootWritingAUsersFilesLeavesThemTheUsers) {
+    if (geteuid() != 0) return;  // only root can give a file away; CI runs as root
+    TempDir dir;
+    ProfileFile files;
+    WriteFile(dir / "user.ini", "[Para]\r\n");
+    ASSERT_EQ(chown((dir / "user.ini").c_str(), 65534, 65534), 0);
+    ASSERT_TRUE(files.WriteString(dir / "user.ini", "Para", "K", "v"));
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "user.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // A new file in a user's directory is the user's too.
+    ASSERT_EQ(chown(dir.path().c_str(), 65534, 65534), 0);
+    ASSERT_TRUE(files.WriteString(dir / "new.ini", "Para", "K", "v"));
+    ASSERT_EQ(stat((dir / "new.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(ProfileFile, WriteFailuresLeaveTheFileWholeAndNoTemporaryBehind) {

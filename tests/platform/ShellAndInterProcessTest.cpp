@@ -1,9 +1,17 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
 
 #include "InterProcess.h"
 #include "Shell.h"
@@ -34,11 +42,11 @@ TEST(ShellLauncherTest, ResultsAndArgumentLists) {
             started.push_back({p, a, d});
             return start_ok;
         });
-    // A relative document in the working directory goes to xdg-open as it is.
+    // A relative document in the working directory goes to xdg-open as an absolute path.
     EXPECT_EQ(launcher.ShellExecute("PROC_LOG.TXT", "", dir.path(), 1), kShellAccepted);
     ASSERT_EQ(started.size(), 1u);
     EXPECT_EQ(started[0].program, "xdg-open");
-    EXPECT_EQ(started[0].args, std::vector<std::string>{"PROC_LOG.TXT"});
+    EXPECT_EQ(started[0].args, std::vector<std::string>{dir / "PROC_LOG.TXT"});
     EXPECT_EQ(started[0].dir, dir.path());
     // A program starts itself, its parameters as an argument list (never a shell string).
     EXPECT_EQ(launcher.ShellExecute(dir / "tool.sh", "a 'b c' \"d;e\" $HOME", "", 1),
@@ -52,6 +60,36 @@ TEST(ShellLauncherTest, ResultsAndArgumentLists) {
     start_ok = false;
     EXPECT_EQ(launcher.ShellExecute(dir / "tool.sh", "", "", 1), SE_ERR_ACCESSDENIED);
     EXPECT_EQ(started.size(), 3u);
+}
+
+TEST(ShellLauncherTest, OnlyExecutableProgramsStartEverythingElseOpensByAbsolutePath) {
+    TempDir dir;
+    WriteFile(dir / "-a:b.TXT", "log\n");  // an execute bit on every file, as NTFS and SMB give
+    WriteFile(dir / "tool", std::string{'\x7f', 'E', 'L', 'F', 2, 1});
+    WriteFile(dir / "empty", "");
+    for (const char* name : {"-a:b.TXT", "tool", "empty"}) chmod((dir / name).c_str(), 0755);
+    std::vector<Started> started;
+    XdgShellLauncher launcher(
+        [&](const std::string& p, const std::vector<std::string>& a, const std::string& d) {
+            started.push_back({p, a, d});
+            return true;
+        });
+    EXPECT_EQ(launcher.ShellExecute("-a:b.TXT", "", dir.path(), 1), kShellAccepted);
+    EXPECT_EQ(launcher.ShellExecute("tool", "x", dir.path(), 1), kShellAccepted);
+    EXPECT_EQ(launcher.ShellExecute(dir / "empty", "", "", 1), kShellAccepted);
+    ASSERT_EQ(started.size(), 3u);
+    EXPECT_EQ(started[0].program, "xdg-open");
+    EXPECT_EQ(started[0].args, std::vector<std::string>{dir / "-a:b.TXT"});
+    EXPECT_EQ(started[1].program, "./tool");
+    EXPECT_EQ(started[1].args, std::vector<std::string>{"x"});
+    EXPECT_EQ(started[2].program, "xdg-open");
+    // Without a directory a relative name is taken from the current one.
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    launcher.ShellExecute("-a:b.TXT", "", "", 1);
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_EQ(started.back().args, std::vector<std::string>{dir / "-a:b.TXT"});
 }
 
 struct ScriptedLauncher : IShellLauncher {
@@ -157,6 +195,160 @@ TEST(LinuxInterProcessTest, AStaleSocketFromACrashedCopyIsReplaced) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_EQ(seen.size(), 1u);
     test::FakeApp().UnhookMainWindow(hook);
+}
+
+// The messages that reach the application's hooks within five seconds of send.
+std::vector<uint32_t> Delivered(const std::function<void()>& send) {
+    std::vector<uint32_t> seen;
+    int hook = test::FakeApp().HookMainWindow([&](AppMessage& m) {
+        seen.push_back(m.msg);
+        return true;
+    });
+    send();
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (seen.empty() && std::chrono::steady_clock::now() < until) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        usleep(5000);
+    }
+    for (int i = 0; i < 10; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    test::FakeApp().UnhookMainWindow(hook);
+    return seen;
+}
+
+TEST(LinuxInterProcessTest, ACopyThatStillListensBroadcastsToTheCopyThatTookTheNameOver) {
+    TempDir dir;
+    auto first = std::make_unique<LinuxInterProcess>(dir.path());
+    LinuxInterProcess second(dir.path()), third(dir.path());
+    uint32_t id = first->RegisterWindowMessage("Quorvane");
+    second.RegisterWindowMessage("Quorvane");
+    third.RegisterWindowMessage("Quorvane");
+    first->ReceiveBroadcasts(id);
+    second.ReceiveBroadcasts(id);  // the first copy let go of its mutex; the second took over
+    EXPECT_EQ(Delivered([&] { first->BroadcastSystemMessage(id); }), std::vector<uint32_t>{id});
+    first.reset();  // its end leaves the second copy's socket alone
+    EXPECT_TRUE(std::filesystem::exists(second.SocketPath(id)));
+    EXPECT_EQ(Delivered([&] { third.BroadcastSystemMessage(id); }), std::vector<uint32_t>{id});
+    second.StopReceiving(id);
+    EXPECT_FALSE(std::filesystem::exists(second.SocketPath(id)));
+}
+
+// A listening socket at path, as another user would leave one.
+int ForeignListener(const std::string& path) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_EQ(listen(fd, 4), 0);
+    if (geteuid() == 0) {
+        EXPECT_EQ(chown(path.c_str(), test::kOtherUid, test::kOtherGid), 0);
+    }
+    return fd;
+}
+
+TEST(LinuxInterProcessTest, FilesAnotherUserPutFirstNeitherBlockNorDisableNorListen) {
+    TempDir dir;
+    LinuxInterProcess probe(dir.path());
+    uint32_t id = probe.RegisterWindowMessage("Quorvane");
+    // A lock file that is not the user's, held open and locked; a link in place of another.
+    const std::string lock = probe.LockPath("Quorvane");
+    if (geteuid() == 0) {
+        WriteFile(lock, "");
+        ASSERT_EQ(chown(lock.c_str(), test::kOtherUid, test::kOtherGid), 0);
+    } else {
+        WriteFile(dir / "target", "");
+        ASSERT_EQ(symlink((dir / "target").c_str(), lock.c_str()), 0);
+    }
+    int held = open(lock.c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    WriteFile(dir / "elsewhere", "");
+    ASSERT_EQ(symlink((dir / "elsewhere").c_str(), probe.LockPath("Other").c_str()), 0);
+
+    LinuxInterProcess first(dir.path()), second(dir.path());
+    EXPECT_EQ(first.OpenMutex("Quorvane"), 0u);   // not blocked: the guard is this user's
+    EXPECT_NE(second.OpenMutex("Quorvane"), 0u);  // and on: the next copy sees the first
+    EXPECT_EQ(first.OpenMutex("Other"), 0u);
+    EXPECT_NE(second.OpenMutex("Other"), 0u);
+    EXPECT_FALSE(std::filesystem::is_symlink(probe.LockPath("Other")));
+    EXPECT_EQ(test::ReadFile(dir / "elsewhere"), "");
+    close(held);
+
+    // A socket someone else listens on at the message's name: replaced by the first copy's own,
+    // and never spoken to.
+    int foreign = ForeignListener(first.SocketPath(id));
+    first.RegisterWindowMessage("Quorvane");
+    second.RegisterWindowMessage("Quorvane");
+    first.ReceiveBroadcasts(id);
+    EXPECT_EQ(Delivered([&] { second.BroadcastSystemMessage(id); }), std::vector<uint32_t>{id});
+    EXPECT_LT(accept(foreign, nullptr, nullptr), 0);
+    close(foreign);
+    if (geteuid() != 0) return;
+    first.StopReceiving(id);
+    foreign = ForeignListener(first.SocketPath(id));
+    second.BroadcastSystemMessage(id);                // a local connection would be queued at once
+    EXPECT_LT(accept(foreign, nullptr, nullptr), 0);  // a socket of another user gets nothing
+    close(foreign);
+}
+
+TEST(LinuxInterProcessTest, ALockFileTheUserCannotOpenDoesNotSwitchTheGuardOff) {
+    TempDir dir;
+    chmod(dir.path().c_str(), 0755);
+    const std::string run = dir / "run";
+    mkdir(run.c_str(), 0700);
+    LinuxInterProcess probe(run);
+    WriteFile(probe.LockPath("Quorvane"), "");  // the test's own user: root in CI
+    chmod(probe.LockPath("Quorvane").c_str(), 0600);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(run.c_str(), test::kOtherUid, test::kOtherGid), 0);
+    }
+    int rc = test::RunAsNormalUser([&] {
+        LinuxInterProcess first(run), second(run);
+        EXPECT_EQ(first.OpenMutex("Quorvane"), 0u);
+        EXPECT_NE(first.CreateMutex("Quorvane"), 0u);
+        EXPECT_NE(second.OpenMutex("Quorvane"), 0u);  // the guard is on
+        return ::testing::Test::HasFailure() ? 1 : 0;
+    });
+    EXPECT_EQ(rc, 0);
+}
+
+TEST(UserRuntimeDirectoryTest, OnlyADirectoryOfTheUsersOwnAndNeverASharedOne) {
+    TempDir dir;
+    auto keep = [](const char* name) {
+        const char* v = std::getenv(name);
+        return std::pair<std::string, bool>(v ? v : "", v != nullptr);
+    };
+    auto old_run = keep("XDG_RUNTIME_DIR"), old_cache = keep("XDG_CACHE_HOME");
+    const std::string base = dir / "run-user", mine = base + "/" + std::to_string(getuid());
+    std::filesystem::create_directories(mine);
+    chmod(mine.c_str(), 0700);
+    std::filesystem::create_directories(dir / "shared");
+    chmod((dir / "shared").c_str(), 01777);
+    setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+
+    setenv("XDG_RUNTIME_DIR", (dir / "shared").c_str(), 1);  // like /tmp: anyone may create
+    EXPECT_EQ(UserRuntimeDirectory(base), mine);
+    unsetenv("XDG_RUNTIME_DIR");  // a copy started without it finds the same place
+    EXPECT_EQ(UserRuntimeDirectory(base), mine);
+    setenv("XDG_RUNTIME_DIR", mine.c_str(), 1);
+    EXPECT_EQ(UserRuntimeDirectory(base), mine);
+    chmod(mine.c_str(), 0755);  // not private any more
+    EXPECT_EQ(UserRuntimeDirectory(base), dir / "cache/quorvane");
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "cache/quorvane").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(st.st_uid, geteuid());
+    if (geteuid() == 0) {  // a private directory of another user is no place either
+        chmod(mine.c_str(), 0700);
+        ASSERT_EQ(chown(mine.c_str(), test::kOtherUid, test::kOtherGid), 0);
+        EXPECT_EQ(UserRuntimeDirectory(base), dir / "cache/quorvane");
+    }
+    for (auto [name, v] : {std::pair{"XDG_RUNTIME_DIR", old_run}, {"XDG_CACHE_HOME", old_cache}}) {
+        if (v.second)
+            setenv(name, v.first.c_str(), 1);
+        else
+            unsetenv(name);
+    }
 }
 
 }  // namespace
