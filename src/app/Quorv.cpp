@@ -210,7 +210,8 @@ void TQuorvaneForm::CreateComponents() {
     TrayIcon1->SetHint("Interbase 6 Quorvane");
     TrayIcon1->SetSeparateIcon(false);
     TrayIcon1->OnDblClick = [this](TComponent*) { Guarded([this] { TrayIcon1DblClick(); }); };
-    // Where the notification area reports single clicks only, a click is what arrives.
+    // Where the notification area reports single clicks only (a StatusNotifier host), a
+    // click is all that arrives, so a click restores; elsewhere the double click does.
     if (NotificationArea().SingleClicksOnly())
         TrayIcon1->OnClick = [this](TComponent*) { Guarded([this] { TrayIcon1DblClick(); }); };
 
