@@ -347,18 +347,23 @@ void TQuorvaneForm::InputBox1Show() {
 }
 
 namespace {
-constexpr const char* kDatabaseFilter = "資料庫(*.gdb)|*.gdb";
+// The database filter, with a second entry for the name Firebird databases have on Linux.
+constexpr const char* kDatabaseFilter = "資料庫(*.gdb)|*.gdb|Firebird 資料庫(*.fdb)|*.fdb";
 }  // namespace
 
 void TQuorvaneForm::SpeedButton2Click() {
     OpenDialog1->Title = "資料庫名稱";
     OpenDialog1->Filter = kDatabaseFilter;
+    OpenDialog1->TakeDirectories = false;
     if (OpenDialog1->Execute()) Edit2->setText(QString::fromStdString(OpenDialog1->FileName));
 }
 
+// The directory pickers: a file chosen or typed in a directory, or the directory itself (an
+// empty one has no file to choose).
 void TQuorvaneForm::SpeedButton3Click() {
     OpenDialog1->Title = "記錄檔路徑";
     OpenDialog1->Filter = "";
+    OpenDialog1->TakeDirectories = true;
     if (OpenDialog1->Execute())
         Edit3->setText(QString::fromStdString(DirectoryOfFile(OpenDialog1->FileName)));
 }
@@ -366,6 +371,7 @@ void TQuorvaneForm::SpeedButton3Click() {
 void TQuorvaneForm::SpeedButton4Click() {
     OpenDialog1->Title = "備份檔路徑";
     OpenDialog1->Filter = "";
+    OpenDialog1->TakeDirectories = true;
     if (OpenDialog1->Execute())
         Edit4->setText(QString::fromStdString(DirectoryOfFile(OpenDialog1->FileName)));
 }
