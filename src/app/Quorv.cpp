@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QFont>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTimer>
@@ -92,6 +94,10 @@ void TQuorvaneForm::CreateControls() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
+    // In the centre of the screen. The window manager may still place it (a native Wayland
+    // client cannot place itself at all).
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
     QFont font(Q(kMingFace));
     font.setPixelSize(16);
     setFont(font);

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTimer>
@@ -219,6 +220,8 @@ TEST_F(FormFixture, WindowLook) {
     EXPECT_EQ(f.windowTitle(), "Interbase 6 Quorvane V1.01");
     EXPECT_EQ(f.minimumSize(), QSize(536, 335));
     EXPECT_EQ(f.maximumSize(), QSize(536, 335));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(f.pos(), screen.center() - QPoint(268, 167));  // in the centre of the screen
     EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(f.ComboBox4->itemText(0), "每 5  分");
     EXPECT_EQ(f.ComboBox2->itemText(4), "每周 6,日");
