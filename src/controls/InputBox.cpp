@@ -138,8 +138,8 @@ public:
                                             TextOfKey(key, k->modifiers()));
                         k = &*by_key_down;
                     }
-                    // A key without a code of its own (".", "@", a non-Latin letter) comes
-                    // with 0 and goes on unchanged unless the handler gave it one.
+                    // A key without a code of its own ("@", a non-Latin letter) comes with 0
+                    // and goes on unchanged unless the handler gave it one.
                 }
                 if (b->OnKeyPress && !k->text().isEmpty()) {
                     char32_t ch = k->text().toUcs4().value(0);
