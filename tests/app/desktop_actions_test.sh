@@ -6,7 +6,8 @@
 #  - minimised into an XEmbed tray (trayer), a double click on the icon brings the window back
 #    and a single click does not;
 #  - with a StatusNotifier watcher on the session bus as well (KDE Plasma, XFCE, GNOME with
-#    AppIndicator), the icon is a D-Bus item and its Activate (a click) brings the window back.
+#    AppIndicator), the icon is a D-Bus item and its Activate (a click) brings the window back;
+#  - SIGTERM ends the program while it sits in the tray, with its orderly end.
 # Usage: desktop_actions_test.sh PATH/TO/Quorvane   (run by CTest under xvfb-run and
 #        dbus-run-session: a private session bus)
 set -uo pipefail
@@ -54,7 +55,7 @@ start_minimised() {  # $1: what to call this run
   sleep 1.5
   wait_for '! shown' || fail "$1: the window did not go to the tray"
 }
-stop_program() { kill -TERM "$app"; wait "$app"; }
+stop_program() { kill -TERM "$app"; wait "$app" || fail "exit code $? after SIGTERM"; }
 
 start_minimised "XEmbed"
 icon=""
@@ -81,6 +82,12 @@ dbus-send --session --type=method_call --dest="$item" /StatusNotifierItem \
   org.kde.StatusNotifierItem.Activate int32:10 int32:10
 wait_for shown || fail "StatusNotifier: Activate on the item did not bring the window back"
 kill -0 "$app" 2>/dev/null || fail "StatusNotifier: the program ended on Activate"
-stop_program
-grep -q '系統結束' "$work/app/PROC_LOG.TXT" || fail "no orderly end after the tray runs"
+# Minimised again by the user, it sits in the tray; a termination signal (or the end of the
+# session) still ends it in order.
+xdotool windowminimize "$(find_window '^Interbase 6 Quorvane V1.01$')"
+wait_for '! shown' || fail "StatusNotifier: the window did not go to the tray again"
+kill -TERM "$app"
+wait_for "! kill -0 $app 2>/dev/null" || fail "in the tray: SIGTERM did not end the program"
+wait "$app" || fail "in the tray: exit code $? after SIGTERM"
+grep -q '系統結束' "$work/app/PROC_LOG.TXT" || fail "in the tray: no orderly end on SIGTERM"
 echo "1 passed, 0 failed"
