@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QFont>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTimer>
@@ -96,6 +98,10 @@ void TQuorvaneForm::CreateControls() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
+    // In the centre of the screen. The window manager may still place it (a native Wayland
+    // client cannot place itself at all).
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
     QFont font(Q(kMingFace));
     font.setPixelSize(16);
     setFont(font);
@@ -214,7 +220,8 @@ void TQuorvaneForm::CreateComponents() {
     TrayIcon1->SetHint("Interbase 6 Quorvane");
     TrayIcon1->SetSeparateIcon(false);
     TrayIcon1->OnDblClick = [this](TComponent*) { Guarded([this] { TrayIcon1DblClick(); }); };
-    // Where the notification area reports single clicks only, a click is what arrives.
+    // Where the notification area reports single clicks only (a StatusNotifier host), a
+    // click is all that arrives, so a click restores; elsewhere the double click does.
     if (NotificationArea().SingleClicksOnly())
         TrayIcon1->OnClick = [this](TComponent*) { Guarded([this] { TrayIcon1DblClick(); }); };
 
@@ -369,18 +376,23 @@ void TQuorvaneForm::InputBox1Show() {
 }
 
 namespace {
-constexpr const char* kDatabaseFilter = "資料庫(*.gdb)|*.gdb";
+// The database filter, with a second entry for the name Firebird databases have on Linux.
+constexpr const char* kDatabaseFilter = "資料庫(*.gdb)|*.gdb|Firebird 資料庫(*.fdb)|*.fdb";
 }  // namespace
 
 void TQuorvaneForm::SpeedButton2Click() {
     OpenDialog1->Title = "資料庫名稱";
     OpenDialog1->Filter = kDatabaseFilter;
+    OpenDialog1->TakeDirectories = false;
     if (OpenDialog1->Execute()) Edit2->setText(QString::fromStdString(OpenDialog1->FileName));
 }
 
+// The directory pickers: a file chosen or typed in a directory, or the directory itself (an
+// empty one has no file to choose).
 void TQuorvaneForm::SpeedButton3Click() {
     OpenDialog1->Title = "記錄檔路徑";
     OpenDialog1->Filter = "";
+    OpenDialog1->TakeDirectories = true;
     if (OpenDialog1->Execute())
         Edit3->setText(QString::fromStdString(DirectoryOfFile(OpenDialog1->FileName)));
 }
@@ -388,6 +400,7 @@ void TQuorvaneForm::SpeedButton3Click() {
 void TQuorvaneForm::SpeedButton4Click() {
     OpenDialog1->Title = "備份檔路徑";
     OpenDialog1->Filter = "";
+    OpenDialog1->TakeDirectories = true;
     if (OpenDialog1->Execute())
         Edit4->setText(QString::fromStdString(DirectoryOfFile(OpenDialog1->FileName)));
 }

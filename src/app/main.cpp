@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
 #include <memory>
 
 #include "DesktopNotifications.h"
@@ -49,10 +52,32 @@ int ReportStartFailure(qv::QtApplication& application, const std::string& messag
     return 1;
 }
 
+// Wherever X is offered (an X session, or Xwayland in a Wayland session) the program runs as
+// an X client: a native Wayland window cannot place itself in the centre, come to the front
+// when a second copy asks, or tell that it was minimised, so its minimise to the notification
+// area would not hold. Wayland stays the fallback when X does not answer; an explicit
+// QT_QPA_PLATFORM or -platform is left alone.
+std::vector<char*> ArgumentsWithPlatform(int argc, char** argv) {
+    std::vector<char*> args(argv, argv + argc);
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const char* display = std::getenv("DISPLAY");
+    bool on_command_line = false;
+    for (int i = 1; i < argc; ++i)
+        on_command_line = on_command_line || std::string_view(argv[i]) == "-platform";
+    if ((!platform || !*platform) && !on_command_line && display && *display) {
+        static char option[] = "-platform", x_first[] = "xcb;wayland";
+        args.insert(args.begin() + 1, {option, x_first});
+    }
+    args.push_back(nullptr);
+    return args;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    std::vector<char*> args = ArgumentsWithPlatform(argc, argv);
+    int arg_count = static_cast<int>(args.size()) - 1;
+    QApplication app(arg_count, args.data());
     app.setWindowIcon(QuorvaneIcon());
     qv::QtApplication application;
     qv::SetApplication(&application);

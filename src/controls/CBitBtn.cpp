@@ -1,5 +1,6 @@
 #include "CBitBtn.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -12,9 +13,35 @@ TCBitBtn::TCBitBtn(QWidget* parent) : QPushButton(parent) {
     setDefault(false);
 }
 
-QColor TCBitBtn::ColorOf(uint32_t c) {
+namespace {
+
+// The palette's stand-in for each system colour index (COLOR_SCROLLBAR 0 to COLOR_MENUBAR 30).
+QColor SystemColor(uint32_t index, const QPalette& pal) {
+    using R = QPalette::ColorRole;
+    static constexpr R kRoles[] = {
+        R::Button, R::Dark,   R::Highlight,  R::Mid,         R::Window,
+        R::Base,   R::Shadow, R::WindowText, R::WindowText,  R::HighlightedText,
+        R::Window, R::Window, R::Mid,        R::Highlight,   R::HighlightedText,
+        R::Button, R::Dark,   R::NoRole,     R::ButtonText,  R::WindowText,
+        R::Light,  R::Shadow, R::Midlight,   R::ToolTipText, R::ToolTipBase,
+        R::NoRole, R::Link,   R::Highlight,  R::Mid,         R::Highlight,
+        R::Window};
+    constexpr uint32_t kGrayText = 17;
+    if (index == kGrayText) return pal.color(QPalette::Disabled, QPalette::Text);
+    if (index >= std::size(kRoles) || kRoles[index] == R::NoRole) return QColor(0, 0, 0);
+    return pal.color(QPalette::Active, kRoles[index]);
+}
+
+}  // namespace
+
+QColor TCBitBtn::ColorOf(uint32_t c, const QPalette& palette) {
+    if (c & 0x80000000u) return SystemColor(c & 0xFF, palette);
     return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
                   static_cast<int>((c >> 16) & 0xFF));
+}
+
+QColor TCBitBtn::ColorOf(uint32_t c) {
+    return ColorOf(c, QGuiApplication::palette());
 }
 
 void TCBitBtn::focusInEvent(QFocusEvent* event) {
@@ -63,7 +90,7 @@ void TCBitBtn::DrawFocusMark(QImage& image) {
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing, false);
     // Over the toolkit's focus rectangle, in the face colour.
-    p.setPen(palette().button().color());
+    p.setPen(ColorOf(clBtnFace, palette()));
     p.setBrush(Qt::NoBrush);
     p.drawRoundedRect(QRect(4, 4, w - 8, h - 8), 1, 1);
     if (focus_size_ > h || focus_size_ > w) focus_size_ = 1;
@@ -74,7 +101,7 @@ void TCBitBtn::DrawFocusMark(QImage& image) {
     else
         p.drawEllipse(QRect(s, s, w - 2 * s - 1, h - 2 * s - 1));
     p.end();
-    FloodFillToBorder(image, 1, 1, ColorOf(focus_color_).rgb(), qRgb(0, 0, 0));
+    FloodFillToBorder(image, 1, 1, ColorOf(focus_color_, palette()).rgb(), qRgb(0, 0, 0));
 }
 
 void FloodFillToBorder(QImage& image, int x, int y, QRgb fill, QRgb border) {

@@ -10,6 +10,9 @@ namespace qv {
 
 enum TFocusType { fsRoundRect = 0, fsEllipse = 1 };
 
+// System colour values (the top bit set, the index in the low byte).
+constexpr uint32_t clWindowText = 0x80000008, clBtnFace = 0x8000000F, clBtnText = 0x80000012;
+
 class TCBitBtn : public QPushButton {
     Q_OBJECT
 public:
@@ -34,7 +37,10 @@ public:
     void SetPassStr(std::string s) { pass_str_ = std::move(s); }
     bool Entered() const { return entered_; }
 
-    static QColor ColorOf(uint32_t bbggrr);
+    // A colour value: 0x00BBGGRR, or, with the top bit set, a system colour whose low byte is
+    // its index (0x8000000F the button face), taken from the palette.
+    static QColor ColorOf(uint32_t value, const QPalette& palette);
+    static QColor ColorOf(uint32_t value);  // system colours from the application's palette
 
 protected:
     void paintEvent(QPaintEvent* event) override;

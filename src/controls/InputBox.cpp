@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <optional>
 
 #include "CBitBtn.h"
 #include "MaskEdit.h"
@@ -37,52 +38,75 @@ TInputMouseButton ButtonOf(Qt::MouseButton b) {
 
 }  // namespace
 
+namespace {
+
+// Keys with a code of their own, both ways; the punctuation keys of a US keyboard carry their
+// key's code, shifted or not.
+struct KeyCode {
+    int qt_key;
+    uint16_t vk;
+};
+constexpr KeyCode kKeyCodes[] = {
+    {Qt::Key_Backspace, 0x08},  {Qt::Key_Tab, 0x09},         {Qt::Key_Backtab, 0x09},
+    {Qt::Key_Return, 0x0D},     {Qt::Key_Enter, 0x0D},       {Qt::Key_Shift, 0x10},
+    {Qt::Key_Control, 0x11},    {Qt::Key_Alt, 0x12},         {Qt::Key_Escape, 0x1B},
+    {Qt::Key_Space, 0x20},      {Qt::Key_PageUp, 0x21},      {Qt::Key_PageDown, 0x22},
+    {Qt::Key_End, 0x23},        {Qt::Key_Home, 0x24},        {Qt::Key_Left, 0x25},
+    {Qt::Key_Up, 0x26},         {Qt::Key_Right, 0x27},       {Qt::Key_Down, 0x28},
+    {Qt::Key_Insert, 0x2D},     {Qt::Key_Delete, 0x2E},      {Qt::Key_Semicolon, 0xBA},
+    {Qt::Key_Colon, 0xBA},      {Qt::Key_Equal, 0xBB},       {Qt::Key_Plus, 0xBB},
+    {Qt::Key_Comma, 0xBC},      {Qt::Key_Less, 0xBC},        {Qt::Key_Minus, 0xBD},
+    {Qt::Key_Underscore, 0xBD}, {Qt::Key_Period, 0xBE},      {Qt::Key_Greater, 0xBE},
+    {Qt::Key_Slash, 0xBF},      {Qt::Key_Question, 0xBF},    {Qt::Key_QuoteLeft, 0xC0},
+    {Qt::Key_AsciiTilde, 0xC0}, {Qt::Key_BracketLeft, 0xDB}, {Qt::Key_BraceLeft, 0xDB},
+    {Qt::Key_Backslash, 0xDC},  {Qt::Key_Bar, 0xDC},         {Qt::Key_BracketRight, 0xDD},
+    {Qt::Key_BraceRight, 0xDD}, {Qt::Key_Apostrophe, 0xDE},  {Qt::Key_QuoteDbl, 0xDE},
+};
+
+// What a key types when a handler changed the key to it: letters by the Shift state, digits,
+// and the unshifted punctuation and control characters; nothing for the others.
+QString TextOfKey(uint16_t vk, Qt::KeyboardModifiers mods) {
+    if (mods & (Qt::ControlModifier | Qt::AltModifier)) return {};
+    const bool shift = mods & Qt::ShiftModifier;
+    if (vk >= 'A' && vk <= 'Z') return QChar(shift ? vk : vk - 'A' + 'a');
+    if (vk >= '0' && vk <= '9') return QChar(vk);
+    switch (vk) {
+        case 0x08:
+            return QChar('\b');
+        case 0x09:
+            return QChar('\t');
+        case 0x0D:
+            return QChar('\r');
+        case 0x1B:
+            return QChar(0x1B);
+        case 0x20:
+            return QChar(' ');
+        default:
+            break;
+    }
+    const int qt_key = QtKeyOf(vk);
+    if (qt_key >= 0x21 && qt_key <= 0x7E) return QChar(qt_key);  // the key's own character
+    return {};
+}
+
+}  // namespace
+
 uint16_t VirtualKeyOf(int k) {
     if (k >= Qt::Key_A && k <= Qt::Key_Z) return static_cast<uint16_t>('A' + (k - Qt::Key_A));
     if (k >= Qt::Key_0 && k <= Qt::Key_9) return static_cast<uint16_t>('0' + (k - Qt::Key_0));
     if (k >= Qt::Key_F1 && k <= Qt::Key_F24) return static_cast<uint16_t>(0x70 + (k - Qt::Key_F1));
-    switch (k) {
-        case Qt::Key_Backspace:
-            return 0x08;
-        case Qt::Key_Tab:
-        case Qt::Key_Backtab:
-            return 0x09;
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            return 0x0D;
-        case Qt::Key_Shift:
-            return 0x10;
-        case Qt::Key_Control:
-            return 0x11;
-        case Qt::Key_Alt:
-            return 0x12;
-        case Qt::Key_Escape:
-            return 0x1B;
-        case Qt::Key_Space:
-            return 0x20;
-        case Qt::Key_PageUp:
-            return 0x21;
-        case Qt::Key_PageDown:
-            return 0x22;
-        case Qt::Key_End:
-            return 0x23;
-        case Qt::Key_Home:
-            return 0x24;
-        case Qt::Key_Left:
-            return 0x25;
-        case Qt::Key_Up:
-            return 0x26;
-        case Qt::Key_Right:
-            return 0x27;
-        case Qt::Key_Down:
-            return 0x28;
-        case Qt::Key_Insert:
-            return 0x2D;
-        case Qt::Key_Delete:
-            return 0x2E;
-        default:
-            return 0;
-    }
+    for (const KeyCode& c : kKeyCodes)
+        if (c.qt_key == k) return c.vk;
+    return 0;
+}
+
+int QtKeyOf(uint16_t vk) {
+    if (vk >= 'A' && vk <= 'Z') return Qt::Key_A + (vk - 'A');
+    if (vk >= '0' && vk <= '9') return Qt::Key_0 + (vk - '0');
+    if (vk >= 0x70 && vk <= 0x87) return Qt::Key_F1 + (vk - 0x70);
+    for (const KeyCode& c : kKeyCodes)
+        if (c.vk == vk) return c.qt_key;  // the first, unshifted key of each code
+    return Qt::Key_unknown;
 }
 
 // Forwards the row editors' events to the component, with the box as Sender and the row.
@@ -103,10 +127,19 @@ public:
                 break;
             case QEvent::KeyPress: {
                 auto* k = static_cast<QKeyEvent*>(e);
-                uint16_t key = VirtualKeyOf(k->key());
+                std::optional<QKeyEvent> by_key_down, by_key_press;
                 if (b->OnKeyDown) {
+                    const uint16_t original = VirtualKeyOf(k->key());
+                    uint16_t key = original;
                     b->OnKeyDown(b, num, key, ShiftOf(k->modifiers()));
-                    if (key == 0) return true;  // the handler took the key away
+                    if (key != original) {
+                        if (key == 0) return true;  // the handler took the key away
+                        by_key_down.emplace(QEvent::KeyPress, QtKeyOf(key), k->modifiers(),
+                                            TextOfKey(key, k->modifiers()));
+                        k = &*by_key_down;
+                    }
+                    // A key without a code of its own ("@", a non-Latin letter) comes with 0
+                    // and goes on unchanged unless the handler gave it one.
                 }
                 if (b->OnKeyPress && !k->text().isEmpty()) {
                     char32_t ch = k->text().toUcs4().value(0);
@@ -114,22 +147,30 @@ public:
                     b->OnKeyPress(b, num, ch);
                     if (ch == 0) return true;
                     if (ch != before) {
-                        QString t = QString::fromUcs4(&ch, 1);
-                        QKeyEvent changed(QEvent::KeyPress, 0, k->modifiers(), t);
-                        resending_ = true;  // the handler has seen this key already
-                        QCoreApplication::sendEvent(edit, &changed);
-                        resending_ = false;
-                        return true;
+                        by_key_press.emplace(QEvent::KeyPress, 0, k->modifiers(),
+                                             QString::fromUcs4(&ch, 1));
+                        k = &*by_key_press;
                     }
+                }
+                if (k != e) {
+                    Resend(edit, k);
+                    return true;
                 }
                 break;
             }
             case QEvent::KeyRelease: {
                 auto* k = static_cast<QKeyEvent*>(e);
-                uint16_t key = VirtualKeyOf(k->key());
                 if (b->OnKeyUp) {
+                    const uint16_t original = VirtualKeyOf(k->key());
+                    uint16_t key = original;
                     b->OnKeyUp(b, num, key, ShiftOf(k->modifiers()));
-                    if (key == 0) return true;
+                    if (key != original) {
+                        if (key == 0) return true;
+                        QKeyEvent changed(QEvent::KeyRelease, QtKeyOf(key), k->modifiers(),
+                                          TextOfKey(key, k->modifiers()));
+                        Resend(edit, &changed);
+                        return true;
+                    }
                 }
                 break;
             }
@@ -167,6 +208,13 @@ public:
     }
 
 private:
+    // The editor goes on with a key a handler changed; the handlers have seen it already.
+    void Resend(TMaskEdit* edit, QKeyEvent* changed) {
+        resending_ = true;
+        QCoreApplication::sendEvent(edit, changed);
+        resending_ = false;
+    }
+
     TInputBox* box_;
     bool resending_ = false;
 };
@@ -217,7 +265,7 @@ void TInputBox::SetNoteColor(int n, uint32_t c) {
     note_colors_.at(i) = c;
     if (open_ && note_labels_[i]) {
         QPalette pal = note_labels_[i]->palette();
-        pal.setColor(QPalette::WindowText, TCBitBtn::ColorOf(c));
+        pal.setColor(QPalette::WindowText, TCBitBtn::ColorOf(c, pal));
         note_labels_[i]->setPalette(pal);
     }
 }

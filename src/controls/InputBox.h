@@ -114,5 +114,7 @@ private:
 
 // Windows virtual-key code of a Qt key (0 when there is none).
 uint16_t VirtualKeyOf(int qt_key);
+// The Qt key of a virtual-key code (Qt::Key_unknown when there is none).
+int QtKeyOf(uint16_t vk);
 
 }  // namespace qv

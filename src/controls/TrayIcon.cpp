@@ -94,7 +94,7 @@ void TTrayIcon::AppMinimize() {
         if (shown_) Application().SetTaskbarButtonVisible(false);
     }
     minimized_ = true;
-    if (OnMinimize) OnMinimize(this);
+    if (OnMinimize) OnMinimize(&Application());
 }
 
 void TTrayIcon::AppRestore() {
@@ -102,7 +102,7 @@ void TTrayIcon::AppRestore() {
         Application().SetTaskbarButtonVisible(true);
         if (!separate_) RemoveIcon();
     }
-    if (OnRestore) OnRestore(this);
+    if (OnRestore) OnRestore(&Application());
     minimized_ = false;
 }
 

@@ -11,6 +11,8 @@
 
 namespace qv {
 
+class IApplication;
+
 // "Cannot create shell notification icon"
 class EOutOfResources : public Exception {
 public:
@@ -25,6 +27,8 @@ public:
     static constexpr size_t kMaxTipBytes = 63;
 
     using TNotifyEvent = std::function<void(TComponent* sender)>;
+    // Minimise and restore come from the application: it is their Sender.
+    using TAppNotifyEvent = std::function<void(IApplication* sender)>;
     using TMouseEvent =
         std::function<void(TComponent* sender, TMouseButton button, int shift, int x, int y)>;
 
@@ -42,7 +46,8 @@ public:
     // The pop-up menu: shown at a screen position.
     std::function<void(int x, int y)> PopupMenu;
 
-    TNotifyEvent OnClick, OnDblClick, OnMinimize, OnRestore;
+    TNotifyEvent OnClick, OnDblClick;
+    TAppNotifyEvent OnMinimize, OnRestore;
     TMouseEvent OnRightClick;
 
     const NotifyIconRecord& Record() const { return record_; }

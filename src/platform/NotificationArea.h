@@ -23,7 +23,9 @@ public:
     virtual ~INotificationArea() = default;
     // Whether there is a notification area to put an icon in (the shell-support flag).
     virtual bool Available() const = 0;
-    // Whether its host reports only single clicks (a double click arrives as clicks).
+    // Whether its host reports only single clicks (a double click arrives as clicks): the
+    // D-Bus (StatusNotifier) tray, as opposed to XEmbed. Decided once, at the first tray use,
+    // and the same for the life of the process.
     virtual bool SingleClicksOnly() const = 0;
     virtual bool Add(const NotifyIconRecord& record) = 0;  // false: not added
     virtual bool Modify(const NotifyIconRecord& record) = 0;

@@ -125,12 +125,7 @@ void QtApplication::CloseOnTerminationSignals() {
             modal->close();
             if (QApplication::activeModalWidget() == modal) break;
         }
-        QTimer::singleShot(0, this, [this] {
-            if (main_)
-                main_->close();
-            else
-                QCoreApplication::quit();
-        });
+        QTimer::singleShot(0, this, [this] { CloseMainWindowAndQuit(); });
     });
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
@@ -140,9 +135,15 @@ void QtApplication::CloseOnTerminationSignals() {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
     // The end of the desktop session closes the window too.
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
-        if (main_) main_->close();
-    });
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager&) { CloseMainWindowAndQuit(); });
+}
+
+void QtApplication::CloseMainWindowAndQuit() {
+    // Closing runs the window's close handler even while it is hidden in the notification area,
+    // but a hidden window is not "the last window closed", so the loop is ended here too.
+    if (main_) main_->close();
+    QCoreApplication::quit();
 }
 
 bool QtApplication::eventFilter(QObject* watched, QEvent* event) {

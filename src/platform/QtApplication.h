@@ -36,6 +36,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void CloseMainWindowAndQuit();
     QPointer<QWidget> main_;
     bool minimized_ = false;
 };

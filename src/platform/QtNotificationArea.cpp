@@ -1,57 +1,52 @@
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusInterface>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QSystemTrayIcon>
-#include <memory>
+#include <optional>
+#include <vector>
 
 #include "NotificationArea.h"
-
-#if __has_include(<xcb/xcb.h>)
-#include <xcb/xcb.h>
-#define QV_HAVE_XCB 1
-#endif
 
 namespace qv {
 
 namespace {
 
-// An XEmbed tray (the _NET_SYSTEM_TRAY_S0 selection has an owner) reports double clicks;
-// a StatusNotifier host reports single clicks only.
-bool XEmbedTrayPresent() {
-#ifdef QV_HAVE_XCB
-    if (QGuiApplication::platformName() != "xcb") return false;
-    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection()) return false;
-    xcb_connection_t* c = x11->connection();
-    const char name[] = "_NET_SYSTEM_TRAY_S0";
-    xcb_intern_atom_reply_t* atom =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, sizeof name - 1, name), nullptr);
-    if (!atom) return false;
-    bool present = false;
-    if (atom->atom != XCB_ATOM_NONE) {
-        xcb_get_selection_owner_reply_t* owner =
-            xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
-        present = owner && owner->owner != XCB_WINDOW_NONE;
-        free(owner);
-    }
-    free(atom);
-    return present;
-#else
-    return false;
-#endif
+// Whether a StatusNotifier watcher with a registered host is on the session bus, asked the way
+// the toolkit asks it: the property is read through introspection, so a watcher that does not
+// list it counts as none for both of us.
+bool StatusNotifierHostRegistered() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return false;
+    QDBusInterface watcher("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                           "org.kde.StatusNotifierWatcher", bus);
+    return watcher.isValid() && watcher.property("IsStatusNotifierHostRegistered").toBool();
 }
 
 class QtNotificationArea : public INotificationArea {
 public:
-    bool Available() const override { return QSystemTrayIcon::isSystemTrayAvailable(); }
-    bool SingleClicksOnly() const override { return !XEmbedTrayPresent(); }
+    ~QtNotificationArea() override {
+        delete icon_;
+        for (const QPointer<QSystemTrayIcon>& old : retired_) delete old.data();
+    }
+
+    bool Available() const override {
+        Decide();
+        return QSystemTrayIcon::isSystemTrayAvailable();
+    }
+    bool SingleClicksOnly() const override {
+        Decide();
+        return *dbus_tray_;
+    }
 
     bool Add(const NotifyIconRecord& r) override {
         if (!Available()) return false;
-        icon_ = std::make_unique<QSystemTrayIcon>();
+        icon_ = new QSystemTrayIcon;
         icon_->setIcon(qApp->windowIcon().isNull() ? QIcon::fromTheme("drive-harddisk")
                                                    : qApp->windowIcon());
         Apply(r);
-        QObject::connect(icon_.get(), &QSystemTrayIcon::activated,
+        QObject::connect(icon_, &QSystemTrayIcon::activated,
                          [this](QSystemTrayIcon::ActivationReason why) { Activated(why); });
         icon_->show();
         return true;
@@ -63,8 +58,14 @@ public:
     }
     bool Delete(const NotifyIconRecord&) override {
         if (!icon_) return false;
+        // The delete may come from the icon's own click (a restore): hide it now, free it
+        // once its signal has returned.
         icon_->hide();
-        icon_.reset();
+        QObject::disconnect(icon_, nullptr, nullptr, nullptr);
+        icon_->deleteLater();
+        std::erase_if(retired_, [](const QPointer<QSystemTrayIcon>& p) { return p.isNull(); });
+        retired_.emplace_back(icon_);
+        icon_ = nullptr;
         return true;
     }
     bool ShowMessage(const std::string& title, const std::string& text) override {
@@ -79,6 +80,18 @@ public:
     }
 
 private:
+    // The toolkit picks its tray once per process, at the first tray use: the D-Bus
+    // (StatusNotifier) one when a watcher with a host is registered, else XEmbed, and keeps it.
+    // Asked here at that same first use and kept, the answer cannot disagree with the toolkit's,
+    // whatever starts or stops on the bus later. The offscreen and minimal platforms use no
+    // tray at all.
+    void Decide() const {
+        if (dbus_tray_) return;
+        const QString platform = QGuiApplication::platformName();
+        dbus_tray_ =
+            platform != "offscreen" && platform != "minimal" && StatusNotifierHostRegistered();
+        QSystemTrayIcon::isSystemTrayAvailable();  // the toolkit's own first use, right now
+    }
     void Apply(const NotifyIconRecord& r) {
         icon_->setToolTip(r.flags & NIF_TIP ? QString::fromStdString(r.tip) : QString());
     }
@@ -99,7 +112,10 @@ private:
                 break;
         }
     }
-    std::unique_ptr<QSystemTrayIcon> icon_;
+
+    mutable std::optional<bool> dbus_tray_;
+    QSystemTrayIcon* icon_ = nullptr;
+    std::vector<QPointer<QSystemTrayIcon>> retired_;
 };
 
 }  // namespace

@@ -1,7 +1,15 @@
 // The main window's own handlers: login dialog, pickers, lists, tray icon, window look.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTimer>
+#include <filesystem>
 
 #include "CBitBtn.h"
 #include "FakeNotificationArea.h"
@@ -92,14 +100,81 @@ TEST_F(HandlersTest, PickersFillTheirEditsAndCancelChangesNothing) {
     answer = "";
     form->SpeedButton2->click();
     EXPECT_EQ(form->Edit2->text(), "/data/db/main.gdb");
-    EXPECT_EQ(asked, (std::vector<std::pair<std::string, std::string>>{
-                         {"資料庫名稱", "資料庫(*.gdb) (*.gdb)"},
-                         {"備份檔路徑", ""},
-                         {"備份檔路徑", ""},
-                         {"記錄檔路徑", ""},
-                         {"資料庫名稱", "資料庫(*.gdb) (*.gdb)"}}));
+    // A directory chosen as such is taken whole by the directory pickers; an empty one has no
+    // file to choose. The database picker takes what it is given.
+    TempDir empty;
+    answer = empty.path();
+    form->SpeedButton4->click();
+    EXPECT_EQ(form->Edit4->text().toStdString(), empty.path());
+    form->SpeedButton3Click();
+    EXPECT_EQ(form->Edit3->text().toStdString(), empty.path());
+    form->SpeedButton2->click();
+    EXPECT_EQ(form->Edit2->text().toStdString(), empty.path());
+    const std::string db_filter = "資料庫(*.gdb) (*.gdb);;Firebird 資料庫(*.fdb) (*.fdb)";
+    EXPECT_EQ(asked, (std::vector<std::pair<std::string, std::string>>{{"資料庫名稱", db_filter},
+                                                                       {"備份檔路徑", ""},
+                                                                       {"備份檔路徑", ""},
+                                                                       {"記錄檔路徑", ""},
+                                                                       {"資料庫名稱", db_filter},
+                                                                       {"備份檔路徑", ""},
+                                                                       {"記錄檔路徑", ""},
+                                                                       {"資料庫名稱", db_filter}}));
     EXPECT_EQ(LogMessages(),
               (Msgs{"程式執行", "系統停止"}));  // the first pick stopped the schedule
+}
+
+// The toolkit's own dialog behind the backup directory picker: confirming an (empty)
+// directory chooses it, and a typed name that does not exist is taken.
+TEST_F(HandlersTest, TheRealDirectoryPickerTakesAnEmptyDirectoryAndATypedName) {
+    Start();
+    TempDir top;
+    const std::string empty = top / "empty";
+    std::filesystem::create_directory(empty);
+    auto pick = [&](const std::function<void(QFileDialog*)>& act) {
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;  // the picker then hangs and the test times out
+            act(dialog);
+            if (dialog->isVisible()) dialog->reject();  // not accepted: the edit keeps its text
+        });
+        form->SpeedButton4->click();
+    };
+    auto confirm = [](QFileDialog* dialog, const QString& name) {
+        auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(edit, nullptr);
+        edit->setText(name);
+        auto* buttons = dialog->findChild<QDialogButtonBox*>("buttonBox");
+        ASSERT_NE(buttons, nullptr);
+        buttons->button(QDialogButtonBox::Open)->click();  // as the user does
+    };
+    form->OpenDialog1->FileName = top.path() + "/";
+    pick([&](QFileDialog* d) { confirm(d, "empty"); });  // the directory, selected by name
+    EXPECT_EQ(form->Edit4->text().toStdString(), empty);
+    form->Edit4->clear();
+    pick([&](QFileDialog* d) {  // the directory shown, by its own button
+        auto* here = d->findChild<QPushButton*>("chooseDirectory");
+        ASSERT_NE(here, nullptr);
+        here->click();
+    });
+    EXPECT_EQ(form->Edit4->text().toStdString(), empty);
+    form->Edit4->clear();
+    pick([&](QFileDialog* d) { confirm(d, "new.gbk"); });  // a typed name that does not exist
+    EXPECT_EQ(form->Edit4->text().toStdString(), empty);
+    EXPECT_EQ(form->OpenDialog1->FileName, empty + "/new.gbk");
+    // The database picker opens a directory instead of choosing it.
+    form->OpenDialog1->FileName = top.path() + "/";
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        EXPECT_EQ(dialog->findChild<QPushButton*>("chooseDirectory"), nullptr);
+        confirm(dialog, "empty");
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->directory().absolutePath().toStdString(), empty);
+        dialog->reject();
+    });
+    form->Edit2->setText("kept");
+    form->SpeedButton2->click();
+    EXPECT_EQ(form->Edit2->text(), "kept");
 }
 
 TEST_F(HandlersTest, ProtocolAndNamingListsShowAndHideTheirFields) {
@@ -145,6 +220,8 @@ TEST_F(FormFixture, WindowLook) {
     EXPECT_EQ(f.windowTitle(), "Interbase 6 Quorvane V1.01");
     EXPECT_EQ(f.minimumSize(), QSize(536, 335));
     EXPECT_EQ(f.maximumSize(), QSize(536, 335));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(f.pos(), screen.center() - QPoint(268, 167));  // in the centre of the screen
     EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(f.ComboBox4->itemText(0), "每 5  分");
     EXPECT_EQ(f.ComboBox2->itemText(4), "每周 6,日");

@@ -4,8 +4,14 @@
 #    it removes the entry; run as a normal user, the entry goes to the user's own autostart
 #    directory and the machine-wide one is untouched;
 #  - 備份記錄 opens PROC_LOG.TXT through xdg-open, by its absolute path, in the program's
-#    directory.
-# Usage: desktop_actions_test.sh PATH/TO/Quorvane   (run under xvfb-run by CTest)
+#    directory;
+#  - minimised into an XEmbed tray (trayer), a double click on the icon brings the window back
+#    and a single click does not;
+#  - with a StatusNotifier watcher on the session bus as well (KDE Plasma, XFCE, GNOME with
+#    AppIndicator), the icon is a D-Bus item and its Activate (a click) brings the window back;
+#  - SIGTERM ends the program while it sits in the tray, with its orderly end.
+# Usage: desktop_actions_test.sh PATH/TO/Quorvane   (run by CTest under xvfb-run and
+#        dbus-run-session: a private session bus)
 set -uo pipefail
 program=$1
 source "$(dirname "$0")/x_session.sh"
@@ -65,4 +71,51 @@ grep -q "^Exec=$user/app/Quorvane$" "$user_entry" || fail "the user's entry does
 click 122 322
 wait_for "[ ! -e '$user_entry' ]" || fail "clearing the box left the user's autostart entry"
 kill -TERM "$app"; wait "$app"
+
+# The tray. Set up so that the program minimises itself one second after it starts.
+printf '[Para]\r\nDATABASENAME=/x.fdb\r\nBACKUPDIR=/bak\r\n' >"$work/app/Quorvane.ini"
+trayer --edge bottom --align right --widthtype pixel --width 200 --height 32 & pids+=($!)
+shown() { xdotool search --onlyvisible --name '^Interbase 6 Quorvane V1.01$' >/dev/null 2>&1; }
+start_minimised() {  # $1: what to call this run
+  : >"$work/app/PROC_LOG.TXT"
+  (cd "$work/app" && exec ./Quorvane) >"$work/app.out" 2>&1 & app=$!; pids+=($app)
+  wait_for "grep -q '程式執行' '$work/app/PROC_LOG.TXT'" || fail "$1: the program did not start"
+  sleep 1.5
+  wait_for '! shown' || fail "$1: the window did not go to the tray"
+}
+stop_program() { kill -TERM "$app"; wait "$app" || fail "exit code $? after SIGTERM"; }
+
+start_minimised "XEmbed"
+icon=""
+for _ in $(seq 1 50); do  # the program's window inside trayer's panel
+  icon=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {p = 1; next}
+                                     p && /"Quorvane"/ {print $1; exit}')
+  [ -n "$icon" ] && break
+  sleep 0.1
+done
+[ -n "$icon" ] || fail "no icon in the XEmbed tray"
+xdotool mousemove --window "$icon" 10 10 click 1
+sleep 1
+shown && fail "XEmbed: a single click brought the window back (only a double click should)"
+xdotool mousemove --window "$icon" 10 10 click --repeat 2 --delay 80 1
+wait_for shown || fail "XEmbed: a double click on the icon did not bring the window back"
+stop_program
+
+/usr/bin/python3 "$(dirname "$0")/sni_watcher.py" >"$work/sni.out" 2>&1 & pids+=($!)
+wait_for "grep -q 'WATCHER READY' '$work/sni.out'" || fail "the StatusNotifier watcher did not start"
+start_minimised "StatusNotifier"
+wait_for "grep -q '^ITEM ' '$work/sni.out'" || fail "no StatusNotifier item registered"
+item=$(awk '/^ITEM / {print $2; exit}' "$work/sni.out")
+dbus-send --session --type=method_call --dest="$item" /StatusNotifierItem \
+  org.kde.StatusNotifierItem.Activate int32:10 int32:10
+wait_for shown || fail "StatusNotifier: Activate on the item did not bring the window back"
+kill -0 "$app" 2>/dev/null || fail "StatusNotifier: the program ended on Activate"
+# Minimised again by the user, it sits in the tray; a termination signal (or the end of the
+# session) still ends it in order.
+xdotool windowminimize "$(find_window '^Interbase 6 Quorvane V1.01$')"
+wait_for '! shown' || fail "StatusNotifier: the window did not go to the tray again"
+kill -TERM "$app"
+wait_for "! kill -0 $app 2>/dev/null" || fail "in the tray: SIGTERM did not end the program"
+wait "$app" || fail "in the tray: exit code $? after SIGTERM"
+grep -q '系統結束' "$work/app/PROC_LOG.TXT" || fail "in the tray: no orderly end on SIGTERM"
 echo "1 passed, 0 failed"

@@ -36,6 +36,33 @@ TEST(CBitBtn, DefaultsAndColourOrder) {
     EXPECT_EQ(TCBitBtn::ColorOf(0x000000FF), QColor(255, 0, 0));
 }
 
+TEST(CBitBtn, ATopBitValueNamesASystemColourOfThePalette) {
+    QPalette pal;
+    pal.setColor(QPalette::Button, QColor(1, 2, 3));
+    pal.setColor(QPalette::WindowText, QColor(4, 5, 6));
+    pal.setColor(QPalette::ButtonText, QColor(7, 8, 9));
+    pal.setColor(QPalette::Highlight, QColor(10, 11, 12));
+    pal.setColor(QPalette::Disabled, QPalette::Text, QColor(13, 14, 15));
+    EXPECT_EQ(TCBitBtn::ColorOf(clBtnFace, pal), QColor(1, 2, 3));  // not RGB(15, 0, 0)
+    EXPECT_EQ(TCBitBtn::ColorOf(clWindowText, pal), QColor(4, 5, 6));
+    EXPECT_EQ(TCBitBtn::ColorOf(clBtnText, pal), QColor(7, 8, 9));
+    EXPECT_EQ(TCBitBtn::ColorOf(0x8000000D, pal), QColor(10, 11, 12));  // highlight
+    EXPECT_EQ(TCBitBtn::ColorOf(0x80000011, pal), QColor(13, 14, 15));  // grey text
+    EXPECT_EQ(TCBitBtn::ColorOf(0x800000FF, pal), QColor(0, 0, 0));     // no such index
+    EXPECT_EQ(TCBitBtn::ColorOf(0x0000000F, pal), QColor(15, 0, 0));    // plain RGB
+}
+
+TEST(CBitBtn, ASystemFocusColourFillsWithThePaletteColour) {
+    TCBitBtn b;
+    b.resize(75, 25);
+    QPalette pal = b.palette();
+    pal.setColor(QPalette::Highlight, QColor(0, 0, 200));
+    b.setPalette(pal);
+    b.SetFocusColor(0x8000000D);
+    QImage img = Grab(b, true);
+    EXPECT_EQ(img.pixel(1, 1) | 0xFF000000u, qRgb(0, 0, 200));
+}
+
 TEST(CBitBtn, WithoutFocusItIsThePlainButton) {
     TCBitBtn b;
     b.setText("OK");

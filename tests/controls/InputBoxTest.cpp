@@ -117,6 +117,7 @@ TEST_F(InputBoxTest, NotesWidenTheDialogAndTheStatusBarAddsItsHeight) {
     box.SetLabel(1, "A");
     box.SetNote(1, std::string(60, 'W'));
     box.SetNote(2, "short");
+    box.SetNoteColor(1, clBtnText);  // a system colour: the palette's, not RGB(18, 0, 0)
     box.SetNoteColor(2, 0x000000FF);
     box.StatusEnabled = true;
     box.SetStatusText("ready");
@@ -129,6 +130,8 @@ TEST_F(InputBoxTest, NotesWidenTheDialogAndTheStatusBarAddsItsHeight) {
             EXPECT_EQ(box.DialogWidth(), note_width + 20);
             EXPECT_EQ(box.NoteLabel(2)->width(), box.DialogWidth() - 20);
             EXPECT_EQ(box.NoteLabel(2)->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+            EXPECT_EQ(box.NoteLabel(1)->palette().color(QPalette::WindowText),
+                      box.NoteLabel(1)->palette().color(QPalette::ButtonText));
             EXPECT_EQ(box.OkButton()->y(), 160 - 60);
             EXPECT_EQ(box.OkButton()->x(), (box.DialogWidth() - 150) / 3);
             EXPECT_EQ(box.DialogHeight(), 160 + 19);
@@ -211,6 +214,47 @@ TEST_F(InputBoxTest, EditorEventsReachTheBoxWithTheRowNumber) {
         [&] { box.CancelButton()->click(); });
     EXPECT_EQ(seen, (std::vector<std::string>{"show", "change 3", "down 3 65 1", "press 3",
                                               "change 3", "down 3 81 0", "mouse 1 1 4,5"}));
+}
+
+TEST_F(InputBoxTest, KeysWithoutACodePassOnAndAChangedKeyIsTheOneTyped) {
+    box.SetLabel(1, "A");
+    std::vector<int> seen;
+    box.OnKeyDown = [&](TInputBox*, int, uint16_t& key, int) {
+        seen.push_back(key);
+        if (key == 'X') key = 'Y';
+        if (key == 0xBD) key = 0xBE;  // "-" becomes "."
+    };
+    box.OnKeyUp = [&](TInputBox*, int, uint16_t& key, int) { seen.push_back(-key); };
+    std::string typed;
+    Open(
+        [&] {
+            TMaskEdit* e = box.Edits(1);
+            auto type = [&](int qt_key, Qt::KeyboardModifiers mods, const char* text) {
+                QKeyEvent down(QEvent::KeyPress, qt_key, mods, QString::fromUtf8(text));
+                QApplication::sendEvent(e, &down);
+                QKeyEvent up(QEvent::KeyRelease, qt_key, mods, QString::fromUtf8(text));
+                QApplication::sendEvent(e, &up);
+            };
+            type(Qt::Key_Period, Qt::NoModifier, ".");
+            type(Qt::Key_At, Qt::ShiftModifier, "@");
+            type(Qt::Key_unknown, Qt::NoModifier, "中");
+            type(Qt::Key_X, Qt::NoModifier, "x");
+            type(Qt::Key_Minus, Qt::NoModifier, "-");
+            typed = e->Text();
+        },
+        [&] { box.CancelButton()->click(); });
+    EXPECT_EQ(typed, ".@中y.");
+    EXPECT_EQ(seen, (std::vector<int>{0xBE, -0xBE, 0, 0, 0, 0, 'X', -'X', 0xBD, -0xBD}));
+}
+
+TEST(VirtualKeys, BothWays) {
+    EXPECT_EQ(VirtualKeyOf(Qt::Key_Period), 0xBE);
+    EXPECT_EQ(VirtualKeyOf(Qt::Key_Greater), 0xBE);  // the same key shifted
+    EXPECT_EQ(VirtualKeyOf(Qt::Key_At), 0);
+    EXPECT_EQ(QtKeyOf(0xBE), Qt::Key_Period);
+    EXPECT_EQ(QtKeyOf('Q'), Qt::Key_Q);
+    EXPECT_EQ(QtKeyOf(0x0D), Qt::Key_Return);
+    EXPECT_EQ(QtKeyOf(0xFF), Qt::Key_unknown);
 }
 
 }  // namespace

@@ -60,6 +60,24 @@ TEST_F(TrayTest, MinimiseShowsTheIconAndRestoreTakesItAway) {
     EXPECT_EQ(area.Ops(), (std::vector<std::string>{"add", "delete"}));
 }
 
+TEST_F(TrayTest, MinimiseAndRestoreEventsComeFromTheApplication) {
+    TTrayIcon& t = Make();
+    std::vector<std::string> seen;
+    t.OnMinimize = [&](IApplication* s) {
+        seen.push_back(std::string(s == &app ? "app" : "?") + " min " +
+                       std::to_string(t.MinimizedFlag()));
+    };
+    t.OnRestore = [&](IApplication* s) {
+        // The flag is cleared only after the event.
+        seen.push_back(std::string(s == &app ? "app" : "?") + " restore " +
+                       std::to_string(t.MinimizedFlag()));
+    };
+    app.Minimize();
+    app.Restore();
+    EXPECT_EQ(seen, (std::vector<std::string>{"app min 1", "app restore 1"}));
+    EXPECT_FALSE(t.MinimizedFlag());
+}
+
 TEST_F(TrayTest, ADoubleClickGivesClickDoubleClickClick) {
     TTrayIcon& t = Make();
     std::vector<std::string> seen;
