@@ -35,21 +35,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "needs the local test server and libfbclient.so.2\n");
         return 1;
     }
-    qv::TIBBackupService svc(nullptr);
-    svc.SetLoginPrompt(false);
-    svc.SetProtocol(qv::TProtocol::TCP);
-    svc.SetServerName("localhost");
-    svc.OnAttach = [](qv::TIBCustomService* s) {
-        static_cast<qv::TIBBackupService*>(s)->ServiceStart();
-        s->SetActive(false);
-    };
-    using clock = std::chrono::steady_clock;
-    std::vector<double> ours, raw;
-    for (int i = 0; i < reps; ++i) {
-        std::string file = dir + "/bench.gbk";
-        auto t0 = clock::now();
-        if (raw_backup("SYSDBA", pw.c_str(), db.c_str(), file.c_str()) != 0) return 2;
-        auto t1 = clock::now();
+    // As the window uses it (each call on the worker, bounded), and calling on this thread.
+    qv::TIBBackupService bounded(nullptr), direct(nullptr);
+    direct.SetCallTimeout(0);
+    for (qv::TIBBackupService* svc : {&bounded, &direct}) {
+        svc->SetLoginPrompt(false);
+        svc->SetProtocol(qv::TProtocol::TCP);
+        svc->SetServerName("localhost");
+        svc->OnAttach = [](qv::TIBCustomService* s) {
+            static_cast<qv::TIBBackupService*>(s)->ServiceStart();
+            s->SetActive(false);
+        };
+    }
+    auto run = [&](qv::TIBBackupService& svc, const std::string& file) {
         svc.Params().Clear();
         svc.Params().Add("user_name=SYSDBA");
         svc.Params().Add("password=" + pw);
@@ -57,14 +55,33 @@ int main(int argc, char** argv) {
         svc.BackupFile().Clear();
         svc.BackupFile().Add(file);
         svc.SetActive(true);
+    };
+    using clock = std::chrono::steady_clock;
+    auto ms = [](clock::time_point a, clock::time_point b) {
+        return std::chrono::duration<double, std::milli>(b - a).count();
+    };
+    std::vector<double> ours, unbounded, raw;
+    for (int i = 0; i < reps; ++i) {
+        std::string file = dir + "/bench.gbk";
+        auto t0 = clock::now();
+        if (raw_backup("SYSDBA", pw.c_str(), db.c_str(), file.c_str()) != 0) return 2;
+        auto t1 = clock::now();
+        run(bounded, file);
         auto t2 = clock::now();
-        raw.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
-        ours.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
+        run(direct, file);
+        auto t3 = clock::now();
+        raw.push_back(ms(t0, t1));
+        ours.push_back(ms(t1, t2));
+        unbounded.push_back(ms(t2, t3));
     }
-    double m_raw = Median(raw), m_ours = Median(ours);
+    double m_raw = Median(raw), m_ours = Median(ours), m_direct = Median(unbounded);
     std::printf("| path | median ms (n=%d) |\n|---|---|\n", reps);
-    std::printf("| raw C calls | %.3f |\n| TIBBackupService | %.3f |\n", m_raw, m_ours);
-    std::printf("ratio (component / raw): %.3f  (target <= 1.2)\n", m_ours / m_raw);
+    std::printf(
+        "| raw C calls | %.3f |\n| TIBBackupService (bounded, on its worker) | %.3f |\n"
+        "| TIBBackupService (unbounded, this thread) | %.3f |\n",
+        m_raw, m_ours, m_direct);
+    std::printf("ratio (component / raw): %.3f  (target <= 1.1); unbounded / raw: %.3f\n",
+                m_ours / m_raw, m_direct / m_raw);
     std::remove((dir + "/bench.gbk").c_str());
     return 0;
 }
