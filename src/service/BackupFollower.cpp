@@ -57,11 +57,12 @@ struct TBackupFollower::State {
     }
 };
 
-TBackupFollower::TBackupFollower(TIBCustomService& service, TOutcomeEvent on_outcome, int poll_ms)
+TBackupFollower::TBackupFollower(TIBCustomService& service, TOutcomeEvent on_outcome, int poll_ms,
+                                 int call_timeout_ms)
     : state_(std::make_shared<State>()) {
     state_->on_outcome = std::move(on_outcome);
     state_->poll_ms = poll_ms;
-    state_->query.SetCallTimeout(0);  // already off the window's thread
+    state_->query.SetCallTimeout(call_timeout_ms);
     service.HandOver(state_->query);
     std::thread(&State::Run, state_).detach();
 }

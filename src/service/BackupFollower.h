@@ -24,8 +24,11 @@ public:
     using TOutcomeEvent = std::function<void(const TBackupOutcome&)>;
 
     // `service` is detached afterwards and free for the next run. on_outcome runs once, on the
-    // follower's thread, unless Stop came first; it must only hand the outcome on.
-    TBackupFollower(TIBCustomService& service, TOutcomeEvent on_outcome, int poll_ms = 1000);
+    // follower's thread, unless Stop came first; it must only hand the outcome on. Each query
+    // is bounded by call_timeout_ms: a server that stops answering (a dead connection that
+    // never closes) fails the backup instead of keeping every later one waiting.
+    TBackupFollower(TIBCustomService& service, TOutcomeEvent on_outcome, int poll_ms = 1000,
+                    int call_timeout_ms = TIBCustomService::kDefaultCallTimeoutMs);
     // Stops without waiting (see Stop).
     ~TBackupFollower();
     TBackupFollower(const TBackupFollower&) = delete;

@@ -355,7 +355,7 @@ TEST_F(ServiceTest, FollowerReportsTheOutcomeAndDetaches) {
                 std::lock_guard lock(seen.mu);
                 seen.outcomes.push_back(o);
             },
-            10);
+            10, 200);
     };
     auto wait = [](TBackupFollower& f) {
         for (int i = 0; i < 500 && !f.Finished(); ++i) Sleep(10);
@@ -393,6 +393,17 @@ TEST_F(ServiceTest, FollowerReportsTheOutcomeAndDetaches) {
     EXPECT_FALSE(failed.outcomes[0].succeeded);
     EXPECT_EQ(failed.outcomes[0].message,
               "cannot open backup file /x/1.gbk\r\nExiting before completion due to errors");
+
+    // A server that stops answering fails the backup at the bound; the late answer closes.
+    dbl->Reset();
+    Seen silent;
+    dbl->Stall("isc_service_query", 700);
+    auto f4 = follow(silent);
+    ASSERT_TRUE(wait(*f4));
+    ASSERT_EQ(silent.Count(), 1u);
+    EXPECT_EQ(silent.outcomes[0].message, "The service manager did not answer within 1 seconds");
+    for (int i = 0; i < 100 && dbl->OpenHandles() > 0; ++i) Sleep(20);
+    EXPECT_EQ(dbl->OpenHandles(), 0);
 
     // Stopped while the backup runs: no outcome, the attachment is closed.
     dbl->Reset();
