@@ -1,6 +1,5 @@
 #include "FilePlaces.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,12 +70,6 @@ std::string AdministratorDefaults(const std::string& config_dirs) {
     return "";
 }
 
-std::string DirectoryOf(const std::string& file) {
-    const size_t slash = file.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : file.substr(0, slash);
-}
-
 }  // namespace
 
 std::string FilePlaces::InstalledProgramDir() {
@@ -85,10 +78,7 @@ std::string FilePlaces::InstalledProgramDir() {
 
 XdgEnvironment XdgEnvironment::FromProcess() {
     XdgEnvironment env;
-    env.home = Env("HOME");
-    if (env.home.empty()) {
-        if (const passwd* pw = getpwuid(getuid())) env.home = pw->pw_dir ? pw->pw_dir : "";
-    }
+    env.home = HomeDirectory();
     env.config_home = Env("XDG_CONFIG_HOME");
     env.state_home = Env("XDG_STATE_HOME");
     env.config_dirs = Env("XDG_CONFIG_DIRS");
@@ -120,7 +110,7 @@ FilePlaces FilePlaces::Decide(const std::string& program_dir, const std::string&
 }
 
 std::string FilePlaces::SettingsDir() const {
-    return DirectoryOf(settings_file);
+    return ParentDirectory(settings_file);
 }
 
 std::string FilePlaces::LogDir() const {

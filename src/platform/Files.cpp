@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <pwd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -62,20 +63,27 @@ static bool WriteAll(int fd, const std::string& data) {
     return true;
 }
 
-namespace {
-
-std::string DirectoryOf(const std::string& path) {
+std::string ParentDirectory(const std::string& path) {
     size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
+
+std::string HomeDirectory() {
+    const char* home = std::getenv("HOME");
+    if (home && *home == '/') return home;
+    const passwd* pw = getpwuid(geteuid());
+    return pw && pw->pw_dir ? pw->pw_dir : "";
+}
+
+namespace {
 
 // Root creating a file in a user's directory (sudo, an autostart entry run as root) must not
 // lock the user out of it: the file goes to the directory's owner and group.
 void GiveToDirectoryOwner(int fd, const std::string& path) {
     if (geteuid() != 0) return;
     struct stat dir {};
-    if (stat(DirectoryOf(path).c_str(), &dir) != 0 || dir.st_uid == 0) return;
+    if (stat(ParentDirectory(path).c_str(), &dir) != 0 || dir.st_uid == 0) return;
     [[maybe_unused]] int rc = fchown(fd, dir.st_uid, dir.st_gid);
 }
 

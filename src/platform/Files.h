@@ -10,6 +10,11 @@ bool DirectoryWritable(const std::string& dir);
 // True when the file may be written (or does not exist).
 bool FileWritableOrAbsent(const std::string& path);
 
+// The directory part of a path: "." for a bare name, "/" for a file in the root.
+std::string ParentDirectory(const std::string& path);
+// The user's home directory: HOME when it is an absolute path, else the password database's.
+std::string HomeDirectory();
+
 // Reads a whole regular file; a missing file is no error (exists false).
 bool ReadWholeFile(const std::string& path, std::string* text, bool* exists);
 // Replaces the file by data atomically: a temporary file in the same directory, written and

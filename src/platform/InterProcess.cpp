@@ -1,7 +1,6 @@
 #include "InterProcess.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,6 +18,7 @@
 
 #include "Application.h"
 #include "Clock.h"
+#include "Files.h"
 #include "Platform.h"
 
 namespace qv {
@@ -72,13 +72,6 @@ bool IsPrivateDirectory(const std::string& dir) {
     struct stat st {};
     return !dir.empty() && dir[0] == '/' && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
            st.st_uid == geteuid() && (st.st_mode & 0777) == 0700;
-}
-
-std::string HomeDirectory() {
-    const char* home = std::getenv("HOME");
-    if (home && *home == '/') return home;
-    const passwd* pw = getpwuid(geteuid());
-    return pw && pw->pw_dir ? pw->pw_dir : "";
 }
 
 // The cache directory and the program's own directory in it, owner-only.
