@@ -528,10 +528,15 @@ void TQuorvaneForm::Edit1Change() {
 
 void TQuorvaneForm::FormClose() {
     if (follower_) {
-        // The program does not wait for the backup: it only closes its attachment, briefly.
-        SaveLog("程式結束時備份仍在進行" + followed_file_);
-        follower_->Stop(kEndingDetachMs);
-        follower_.reset();
+        if (std::optional<TBackupOutcome> ended = follower_->Outcome()) {
+            // Ended, but its report has not reached the window yet: log it now.
+            BackupEnded(*ended);
+        } else {
+            // The program does not wait for the backup: it only closes its attachment, briefly.
+            SaveLog("程式結束時備份仍在進行" + followed_file_);
+            follower_->Stop(kEndingDetachMs);
+            follower_.reset();
+        }
     }
     SavePara();
     SaveLog("系統結束");

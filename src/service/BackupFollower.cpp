@@ -14,6 +14,7 @@ struct TBackupFollower::State {
     std::condition_variable cv;
     bool stop = false;
     bool finished = false;
+    std::optional<TBackupOutcome> outcome;
     TIBControlAndQueryService query{nullptr};
     TOutcomeEvent on_outcome;
     int poll_ms = 1000;
@@ -42,6 +43,10 @@ struct TBackupFollower::State {
         ClientCallScope inside;  // the library stays loaded while we follow
         TBackupOutcome outcome;
         const bool known = s->Follow(outcome);
+        if (known) {
+            std::lock_guard lock(s->mu);
+            s->outcome = outcome;
+        }
         try {
             s->query.SetActive(false);
         } catch (const std::exception&) {
@@ -77,6 +82,11 @@ bool TBackupFollower::Stop(int timeout_ms) {
     state_->cv.notify_all();
     return state_->cv.wait_for(lock, std::chrono::milliseconds(timeout_ms),
                                [&] { return state_->finished; });
+}
+
+std::optional<TBackupOutcome> TBackupFollower::Outcome() const {
+    std::lock_guard lock(state_->mu);
+    return state_->outcome;
 }
 
 bool TBackupFollower::Finished() const {

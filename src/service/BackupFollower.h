@@ -2,6 +2,7 @@
 // Follows one accepted backup to its end, off the window's thread.
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "IBServices.h"
@@ -40,6 +41,8 @@ public:
     bool Stop(int timeout_ms);
     // Whether the follower's thread has finished (outcome reported or stopped, detached).
     bool Finished() const;
+    // The outcome once it is known (also before its report has been handled), else nothing.
+    std::optional<TBackupOutcome> Outcome() const;
 
 private:
     struct State;

@@ -2,6 +2,8 @@
 // finds through the library search path (LD_LIBRARY_PATH points at it for this test program).
 #include <gtest/gtest.h>
 
+#include <QThread>
+
 #include "FakeDesktopNotifications.h"
 #include "FakeNotificationArea.h"
 #include "FbDouble.h"
@@ -202,6 +204,15 @@ TEST_F(BackupRunTest, FollowedBackupsEndWithTheirOutcome) {
     Msgs all = LogMessages();
     EXPECT_EQ(Msgs(all.end() - 2, all.end()),
               (Msgs{"程式結束時備份仍在進行/var/bak/1010.gbk", "系統結束"}));
+    // A backup that has ended when the program ends, its report not yet handled: its line.
+    dbl->Reset();
+    form->StartButton->click();
+    clock.Set(2026, 12, 7, 10, 20, 0, 500);
+    form->Timer1Timer();
+    for (int i = 0; i < 500 && dbl->OpenHandles() > 0; ++i) QThread::msleep(5);
+    form->FormClose();
+    all = LogMessages();
+    EXPECT_EQ(Msgs(all.end() - 2, all.end()), (Msgs{"備份完成/var/bak/1020.gbk", "系統結束"}));
     SetDesktopNotifications(nullptr);
 }
 
