@@ -4,7 +4,7 @@
 #   firebird-server.sh install   install the server (fresh installs get a known SYSDBA password)
 #   firebird-server.sh start     start it without systemd, wait for port 3050, create the sample database
 #   firebird-server.sh stop      stop the server we started (TERM, then KILL after 10 s)
-#   firebird-server.sh status    exit 0 when a server answers on 127.0.0.1:3050
+#   firebird-server.sh status    exit 0 when a server answers on localhost:3050
 #   firebird-server.sh env       print the state file (password, paths) for tests
 #
 # State lives in $QV_FB_STATE (default /var/lib/quorvane-fb): env (shell-sourceable), server.pid, server.log.
@@ -27,7 +27,9 @@ TEST_MODE=0
 
 say() { printf 'firebird-server: %s\n' "$*" >&2; }
 as_firebird() { setpriv --reuid=firebird --regid=firebird --init-groups "$@"; }
-port_open() { (exec 3<>/dev/tcp/127.0.0.1/3050) 2>/dev/null; }
+# Dials localhost the way the client library does, every address it resolves to: Debian's
+# firebird.conf binds the server to localhost, which a stock /etc/hosts resolves to ::1 first.
+port_open() { (exec 3<>/dev/tcp/localhost/3050) 2>/dev/null; }
 
 load_env() { [ -f "$ENV_FILE" ] && . "$ENV_FILE"; return 0; }
 
@@ -138,7 +140,7 @@ make_sample() {
 do_start() {
   do_install
   if port_open; then
-    say "a server already answers on 127.0.0.1:3050"
+    say "a server already answers on localhost:3050"
   else
     start_server
   fi
