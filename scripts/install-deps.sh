@@ -12,7 +12,6 @@ need=(build-essential cmake ninja-build pkg-config git
       xvfb xauth x11-apps x11-utils xdotool xdg-utils openbox trayer imagemagick
       dbus-daemon dbus-bin python3-dbus python3-gi weston xwayland qt6-wayland
       firebird3.0-utils libfbclient2 firebird-dev
-      dbus-daemon dbus-bin python3-dbus python3-gi
       clang libclang-rt-14-dev iproute2 iptables util-linux procps faketime python3
       dpkg-dev lintian)
 missing=()

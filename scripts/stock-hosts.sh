@@ -7,7 +7,7 @@ hosts=$(mktemp)
 chmod 644 "$hosts"
 cat >"$hosts" <<EOT
 127.0.0.1	localhost
-127.0.1.1	$(hostname)
+127.0.1.1	$(uname -n)
 
 # The following lines are desirable for IPv6 capable hosts
 ::1     localhost ip6-localhost ip6-loopback

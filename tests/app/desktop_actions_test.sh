@@ -118,4 +118,4 @@ kill -TERM "$app"
 wait_for "! kill -0 $app 2>/dev/null" || fail "in the tray: SIGTERM did not end the program"
 wait "$app" || fail "in the tray: exit code $? after SIGTERM"
 grep -q '系統結束' "$work/app/PROC_LOG.TXT" || fail "in the tray: no orderly end on SIGTERM"
-echo "1 passed, 0 failed"
+finish

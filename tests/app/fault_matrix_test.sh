@@ -18,6 +18,7 @@ export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$w
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 bak=$QV_FB_BACKUP_DIR/matrix-$$
 install -d -o firebird -g firebird -m 0770 "$bak"
+source "$source_dir/tests/app/processes.sh"
 passed=0 failed=0
 trap 'rm -rf "$work" "$bak"; bash "$source_dir/scripts/firebird-server.sh" start --test >/dev/null 2>&1' EXIT
 check() {
@@ -73,7 +74,8 @@ ok_line() { echo "備份條件符合|開始備份$gbk|備份結束...|備份完�
 # failed_line REASON: accepted, then failed on the server with that text.
 failed_line() { echo "備份條件符合|開始備份$gbk|備份結束...|備份失敗$gbk:$1|"; }
 fail_line() { echo "備份條件符合|$1資料庫 $2 服務啟動失敗|"; }
-restores() { gbak -c -se localhost:service_mgr "$1" "$QV_FB_SAMPLE_DB.matrix.fdb" -user SYSDBA -password "$QV_FB_PASSWORD" >/dev/null 2>&1 && rm -f "$QV_FB_SAMPLE_DB.matrix.fdb"; }
+# restores GBK [command prefix...]: the file restores through the server.
+restores() { local gbk=$1; shift; "$@" gbak -c -se localhost:service_mgr "$gbk" "$QV_FB_SAMPLE_DB.matrix.fdb" -user SYSDBA -password "$QV_FB_PASSWORD" >/dev/null 2>&1 && rm -f "$QV_FB_SAMPLE_DB.matrix.fdb"; }
 good() {  # the next due minute with everything right: a backup that restores
   run "$1-after" localhost "$QV_FB_SAMPLE_DB" "$QV_FB_PASSWORD" "$bak"
   check "$1: the next minute succeeds" '[ "$log" = "$(ok_line)" ]'
@@ -98,6 +100,22 @@ check "server down: the desktop is told" 'grep -q -F "NOTIFY Quorvane | 資料�
 kill $watcher "$(cat "$work/bus.pid")" 2>/dev/null; wait $watcher 2>/dev/null
 bash "$source_dir/scripts/firebird-server.sh" start --test >/dev/null 2>&1
 good server-down
+
+# A stock Debian hosts file, where localhost is ::1 first: the server (bound to localhost by
+# Debian's firebird.conf) listens on [::1]:3050 only, and the backup to localhost is still made.
+stock=$source_dir/scripts/stock-hosts.sh
+bash "$source_dir/scripts/firebird-server.sh" stop
+"$stock" bash "$source_dir/scripts/firebird-server.sh" start --test >"$work/stock-server.out" 2>&1
+stock_rc=$?
+check "stock hosts: the server starts ($(cat "$work/stock-server.out"))" '[ $stock_rc -eq 0 ]'
+check "stock hosts: it listens on [::1]:3050 only" '[ "$(ss -ltnH "sport = :3050" | awk "{print \$4}")" = "[::1]:3050" ]'
+run stock-hosts localhost "$db" "$pw" "$bak" "$stock"
+check "stock hosts: the backup is made" '[ "$log" = "$(ok_line)" ]'
+restored=1
+for _ in $(seq 1 50); do restores "$gbk" "$stock" && { restored=0; break; }; sleep 0.2; done
+check "stock hosts: the backup restores" '[ $restored -eq 0 ]'
+bash "$source_dir/scripts/firebird-server.sh" stop
+bash "$source_dir/scripts/firebird-server.sh" start --test >/dev/null 2>&1
 
 run wrong-password localhost "$db" not-the-password "$bak"
 check "wrong password: failure line" '[ "$log" = "$(fail_line "" "$db")" ]'
@@ -196,5 +214,6 @@ restored=1
 for _ in $(seq 1 50); do restores "$gbk" && { restored=0; break; }; sleep 0.2; done
 check "read-only program directory: the backup restores" '[ $restored -eq 0 ]'
 
+check "nothing left running ($(programs_left "$work"))" '[ -z "$(programs_left "$work")" ]'
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]

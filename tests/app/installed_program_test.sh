@@ -125,5 +125,8 @@ check "writable copy: settings and log beside it" \
 check "writable copy: nothing in the user's directories" \
   '[ ! -e "$home/.config/quorvane" ] && [ ! -e "$home/.local/state/quorvane" ]'
 
+source "$source_dir/tests/app/processes.sh"
+check "nothing left running ($(programs_left "$work"))" '[ -z "$(programs_left "$work")" ]'
+
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]

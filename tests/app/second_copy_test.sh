@@ -63,4 +63,4 @@ kill -TERM "$third"; wait "$third"
 [ ! -e "$run_dir/quorvane-$(id -u)-Quorvane.sock" ] || fail "a copy that ended left its socket behind"
 [ -O "$run_dir/quorvane-$(id -u)-Quorvane.lock" ] || fail "the lock is not in $run_dir"
 grep -q '系統結束' "$work/c/PROC_LOG.TXT" || fail "no orderly end"
-echo "1 passed, 0 failed"
+finish

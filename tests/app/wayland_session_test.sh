@@ -15,6 +15,7 @@ work=$(mktemp -d)
 export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
 export XDG_SESSION_TYPE=wayland
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+source "$(dirname "$0")/processes.sh"
 pids=()
 weston_pid=""
 cleanup() {
@@ -68,4 +69,7 @@ grep -q 'set_min_size(536, 335)' "$work/native/out" && grep -q 'set_max_size(536
 run chosen DISPLAY="$x_display"
 grep -q 'xdg_toplevel' "$work/chosen/out" && fail "chosen: a native Wayland window where X is offered"
 grep -q 'wl_display' "$work/chosen/out" && fail "chosen: it spoke Wayland where X is offered"
+end_pids "${pids[@]}"
+left=$(programs_left "$work")
+[ -z "$left" ] || fail "still running after the test: $left"
 echo "1 passed, 0 failed"

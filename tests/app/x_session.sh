@@ -5,6 +5,7 @@ export QT_QPA_PLATFORM=xcb  # a real X window, whatever the test run set
 work=$(mktemp -d)
 export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+source "$(dirname "${BASH_SOURCE[0]}")/processes.sh"
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; rm -rf "$work"; }
 trap cleanup EXIT
@@ -18,5 +19,14 @@ find_window() {  # the first visible window with exactly this name, waiting up t
     sleep 0.1
   done
   return 1
+}
+# Ends everything the test started, and passes only when no copy of the program it made is
+# still running (a wrapper that kept its own process would leave the program behind).
+finish() {
+  end_pids "${pids[@]}"
+  pids=()
+  local left; left=$(programs_left "$work")
+  [ -z "$left" ] || fail "still running after the test: $left"
+  echo "1 passed, 0 failed"
 }
 start_window_manager() { openbox >/dev/null 2>&1 & pids+=($!); sleep 0.5; }
