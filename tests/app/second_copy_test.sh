@@ -12,6 +12,7 @@ program=$1
 if [ -z "${QV_OWN_MOUNTS:-}" ]; then
   exec env QV_OWN_MOUNTS=1 unshare --mount --propagation private bash "$0" "$@"
 fi
+mkdir -p /run/user  # a machine without a login manager has none
 mount -t tmpfs -o mode=755 tmpfs /run/user || { echo "FAIL: no private /run/user"; exit 1; }
 cp "${XAUTHORITY:-$HOME/.Xauthority}" /run/user/xauth && export XAUTHORITY=/run/user/xauth
 mount -t tmpfs -o mode=1777 tmpfs /tmp  # X clients reach the server by its abstract socket
