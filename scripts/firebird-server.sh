@@ -4,6 +4,7 @@
 #   firebird-server.sh install   install the server (fresh installs get a known SYSDBA password)
 #   firebird-server.sh start     start it without systemd, wait for port 3050, create the sample database
 #   firebird-server.sh stop      stop the server we started (TERM, then KILL after 10 s)
+#   firebird-server.sh kill      kill the server we started at once (a server that dies)
 #   firebird-server.sh status    exit 0 when a server answers on localhost:3050
 #   firebird-server.sh env       print the state file (password, paths) for tests
 #
@@ -103,12 +104,16 @@ start_server() {
   return 1
 }
 
+# do_stop_server [KILL]: TERM (an idle server now and then ignores it), KILL after 10 s; with
+# KILL at once.
 do_stop_server() {
   [ -f "$PID_FILE" ] || return 0
   local pid; pid=$(cat "$PID_FILE")
   if kill -0 "$pid" 2>/dev/null; then
-    kill -TERM "$pid" 2>/dev/null || true
-    for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    if [ "${1:-}" != KILL ]; then
+      kill -TERM "$pid" 2>/dev/null || true
+      for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    fi
     kill -KILL "$pid" 2>/dev/null || true
     for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   fi
@@ -153,7 +158,8 @@ case "${1:-}" in
   install) do_install ;;
   start) do_start ;;
   stop) do_stop_server ;;
+  kill) do_stop_server KILL ;;
   status) port_open ;;
   env) cat "$ENV_FILE" ;;
-  *) sed -n '2,13p' "$0" >&2; exit 2 ;;
+  *) sed -n '2,14p' "$0" >&2; exit 2 ;;
 esac
