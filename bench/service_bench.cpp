@@ -1,6 +1,6 @@
 // Attach + start + detach through TIBBackupService against the same three calls made from a
 // minimal C client, alternating, against the local test server. Prints medians and the ratio.
-//   bench/service_bench [repetitions]   (needs scripts/firebird-server.sh start)
+//   bench/service_bench [repetitions [pause ms]]   (needs scripts/firebird-server.sh start)
 #include <algorithm>
 
 #include "BenchEnv.h"
@@ -38,6 +38,8 @@ std::string Spread(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     int reps = argc > 1 ? std::atoi(argv[1]) : 100;
+    // A pause after each sample lets the backup it started end in the server before the next.
+    const int pause_ms = argc > 2 ? std::atoi(argv[2]) : 0;
     auto env = ReadServerEnv();
     const std::string pw = env["QV_FB_PASSWORD"], db = env["QV_FB_SAMPLE_DB"],
                       dir = env["QV_FB_BACKUP_DIR"];
@@ -84,6 +86,7 @@ int main(int argc, char** argv) {
                 run(path == 1 ? bounded : direct, file);
             }
             (path == 0 ? raw : path == 1 ? ours : unbounded).push_back(ms(t0, clock::now()));
+            if (pause_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
         }
     }
     double m_raw = Median(raw), m_ours = Median(ours), m_direct = Median(unbounded);
