@@ -207,6 +207,7 @@ void TQuorvaneForm::CreateComponents() {
     Timer1 = new TTimer(this);
     Timer1->SetName("Timer1");
     Timer1->NextDelay = [this] { return Timer1Delay(); };
+    Timer1->EarlyBy = [this] { return Timer1EarlyBy(); };
     Timer1->SetInterval(60000);
     Timer1->OnTimer = [this] { Guarded([this] { Timer1Timer(); }); };
 
@@ -278,8 +279,16 @@ void TQuorvaneForm::Guarded(const std::function<void()>& handler) {
     }
 }
 
-int TQuorvaneForm::Timer1Delay() const {
-    return static_cast<int>(MsToNextMinute(Clock().Now(), kTickOffsetMs));
+int TQuorvaneForm::Timer1Delay() {
+    timer1_armed_ = Clock().Now();
+    return static_cast<int>(MsToNextMinute(*timer1_armed_));
+}
+
+int TQuorvaneForm::Timer1EarlyBy() const {
+    if (!timer1_armed_) return 0;
+    const LocalTime now = Clock().Now();
+    const int64_t left = MsToNextMinute(now);
+    return SameMinute(now, *timer1_armed_) && left <= kEarlyWakeMs ? static_cast<int>(left) : 0;
 }
 
 void TQuorvaneForm::showEvent(QShowEvent* event) {

@@ -10,9 +10,11 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "BackupFollower.h"
+#include "Clock.h"
 #include "Component.h"
 #include "FilePlaces.h"
 #include "IBServices.h"
@@ -118,9 +120,13 @@ public:
     // The longest the program waits, when it ends, for a followed backup's attachment to close.
     static constexpr int kEndingDetachMs = 3000;
 
-    // The delay the one-minute schedule re-arms itself with (just past the next minute).
-    int Timer1Delay() const;
-    static constexpr int kTickOffsetMs = 500;
+    // The delay the one-minute schedule re-arms itself with: to the start of the next minute.
+    int Timer1Delay();
+    // How many ms too early the one-minute timer woke: a wake in the last moments of the minute
+    // it was armed in has not reached its minute yet (0 once it has). A clock set back a whole
+    // minute is not an early wake: that minute is seen, and tested, again.
+    int Timer1EarlyBy() const;
+    static constexpr int kEarlyWakeMs = 3000;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -151,6 +157,7 @@ private:
     std::string app_dir_;
     FilePlaces places_;  // where the settings file and the log are kept
     std::string tick_time_;
+    std::optional<LocalTime> timer1_armed_;  // the local time Timer1 was last armed at
     bool testing_ = false;
     bool shown_once_ = false;
     bool closed_ = false;

@@ -36,4 +36,9 @@ int64_t MsToNextMinute(const LocalTime& t, int offset_ms) {
     return 60000 - into_minute + offset_ms;
 }
 
+bool SameMinute(const LocalTime& a, const LocalTime& b) {
+    return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour &&
+           a.minute == b.minute;
+}
+
 }  // namespace qv

@@ -29,7 +29,9 @@ inline int DayNumber(const LocalTime& t) {
 }
 
 // Milliseconds from t to `offset_ms` past the start of the next minute; the one-minute
-// schedule re-arms itself with this so every tick lands just inside its minute.
-int64_t MsToNextMinute(const LocalTime& t, int offset_ms);
+// schedule re-arms itself with this so every tick lands at the start of its minute.
+int64_t MsToNextMinute(const LocalTime& t, int offset_ms = 0);
+// Whether a and b fall in the same minute of the same day.
+bool SameMinute(const LocalTime& a, const LocalTime& b);
 
 }  // namespace qv

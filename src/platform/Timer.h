@@ -22,6 +22,10 @@ public:
     // When set, it decides the delay before each next tick (re-armed after every tick);
     // Interval stays the nominal period.
     std::function<int()> NextDelay;
+    // When set, it is asked as the timer wakes: a positive result is how many ms too early the
+    // wake came (its clock has not reached the tick yet), and the timer sleeps that long
+    // instead of ticking.
+    std::function<int()> EarlyBy;
     std::function<void()> OnTimer;
 
 private:

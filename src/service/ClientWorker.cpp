@@ -1,5 +1,6 @@
 #include "ClientWorker.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -12,22 +13,42 @@
 
 namespace qv {
 
+namespace {
+// How long the worker stays awake after a call for the run's next one (the start after the
+// attach, the detach after the start), which the caller sends within microseconds: catching
+// it awake saves the thread a wake-up, which on a busy machine means waiting for a core.
+constexpr auto kStayAwake = std::chrono::microseconds(200);
+}  // namespace
+
 struct TClientWorker::State {
     std::mutex mu;
-    std::condition_variable cv;
+    std::condition_variable posted;    // the worker waits here for a call (or quit)
+    std::condition_variable finished;  // the caller waits here for its call's end
     std::function<void()> call;
     std::function<void()> late;
-    bool has_call = false;
+    std::atomic<bool> has_call = false;  // also read without the lock while staying awake
     bool done = false;
     bool abandoned = false;
     bool quit = false;
+    bool sleeping = false;  // the worker waits on `posted`: a new call must wake it
     std::exception_ptr error;
 
-    // The thread's loop: one call at a time until told to quit or abandoned.
+    void StayAwake() {
+        const auto until = std::chrono::steady_clock::now() + kStayAwake;
+        while (!has_call.load(std::memory_order_acquire) &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+    }
+
+    // The thread's loop: one call at a time until told to quit or abandoned. Every notify is
+    // sent after the lock is released, so the woken thread never wakes only to wait for it.
     static void Serve(std::shared_ptr<State> s) {
-        std::unique_lock lock(s->mu);
         for (;;) {
-            s->cv.wait(lock, [&] { return s->has_call || s->quit; });
+            s->StayAwake();
+            std::unique_lock lock(s->mu);
+            s->sleeping = true;
+            s->posted.wait(lock, [&] { return s->has_call.load() || s->quit; });
+            s->sleeping = false;
             if (!s->has_call) return;
             std::function<void()> call = std::move(s->call);
             s->has_call = false;
@@ -57,7 +78,8 @@ struct TClientWorker::State {
             }
             s->error = error;
             s->done = true;
-            s->cv.notify_all();
+            lock.unlock();
+            s->finished.notify_one();
         }
     }
 };
@@ -68,7 +90,7 @@ TClientWorker::~TClientWorker() {
         std::lock_guard lock(state_->mu);
         state_->quit = true;
     }
-    state_->cv.notify_all();
+    state_->posted.notify_one();
 }
 
 void TClientWorker::Run(int timeout_ms, std::function<void()> call, std::function<void()> late) {
@@ -84,11 +106,16 @@ void TClientWorker::Run(int timeout_ms, std::function<void()> call, std::functio
     std::unique_lock lock(s->mu);
     s->call = std::move(call);
     s->late = std::move(late);
-    s->has_call = true;
     s->done = false;
     s->error = nullptr;
-    s->cv.notify_all();
-    if (!s->cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return s->done; })) {
+    s->has_call.store(true, std::memory_order_release);
+    const bool wake = s->sleeping;
+    lock.unlock();
+    if (wake) s->posted.notify_one();
+    lock.lock();
+    // Woken by the call's end (or the bound), never by a polling interval.
+    if (!s->finished.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                              [&] { return s->done; })) {
         s->abandoned = true;
         lock.unlock();
         state_.reset();

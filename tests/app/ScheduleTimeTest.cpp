@@ -20,10 +20,15 @@ protected:
         f->FormShow();
         return *f;
     }
-    // Lets the one-minute timer run from `clock` until `minutes` ticks have passed.
-    void Run(RunCounter& f, int minutes) {
+    // Lets the one-minute timer run from `clock` until `minutes` ticks have passed, as the
+    // timer does: it may wake up to early_ms before its delay has run out, then sleeps again
+    // for as long as the window says the wake was early; every tick must find its minute begun.
+    void Run(RunCounter& f, int minutes, int early_ms = 0) {
         for (int i = 0; i < minutes; ++i) {
-            clock.Advance(f.Timer1Delay());
+            const int delay = f.Timer1Delay();
+            clock.Advance(delay - std::min(delay, early_ms * (i % 3) / 2));
+            for (int early; (early = f.Timer1EarlyBy()) > 0;) clock.Advance(early);
+            ASSERT_EQ(clock.now.second * 1000 + clock.now.millisecond, 0) << "tick " << i;
             f.Timer1Timer();
         }
     }
@@ -41,7 +46,7 @@ TEST_F(TimeTest, AWeekOfEveryDateModeAndTimeMode) {
             f.StartButton->SetDown(true);
             f.runs.clear();
             clock.Set(2026, 12, 6, 23, 59, 59, 0);  // a second before Monday 7 December
-            Run(f, 7 * 24 * 60);
+            Run(f, 7 * 24 * 60, 1500);              // some wakes come up to 1.5 s early
             EXPECT_EQ(static_cast<int>(f.runs.size()),
                       days_per_week[date_mode] * fires_per_day[time_mode])
                 << "date mode " << date_mode << ", time mode " << time_mode;
@@ -68,6 +73,29 @@ TEST_F(TimeTest, TheClockSetBackAMinuteFiresThatMinuteAgain) {
     clock.Advance(-60000);
     Run(f, 1);
     EXPECT_EQ(f.runs, (std::vector<std::string>{"1005", "1005"}));
+    // Set back while the timer is armed: it wakes at the start of 10:05 once more, which is no
+    // early wake, and that minute fires again.
+    const int delay = f.Timer1Delay();
+    clock.Advance(-60000);
+    clock.Advance(delay);
+    EXPECT_EQ(f.Timer1EarlyBy(), 0);
+    f.Timer1Timer();
+    EXPECT_EQ(f.runs, (std::vector<std::string>{"1005", "1005", "1005"}));
+}
+
+TEST_F(TimeTest, AWakeJustBeforeItsMinuteSleepsTheRest) {
+    RunCounter& f = Counter();
+    clock.Set(2026, 12, 7, 10, 4, 30, 0);
+    EXPECT_EQ(f.Timer1Delay(), 30000);
+    clock.Set(2026, 12, 7, 10, 4, 59, 990);
+    EXPECT_EQ(f.Timer1EarlyBy(), 10);
+    clock.Set(2026, 12, 7, 10, 4, 57, 0);
+    EXPECT_EQ(f.Timer1EarlyBy(), f.kEarlyWakeMs);
+    clock.Set(2026, 12, 7, 10, 5, 0, 0);
+    EXPECT_EQ(f.Timer1EarlyBy(), 0);
+    // A late wake (a suspended machine) in another minute's last moments tests that minute.
+    clock.Set(2026, 12, 7, 12, 13, 59, 990);
+    EXPECT_EQ(f.Timer1EarlyBy(), 0);
 }
 
 }  // namespace

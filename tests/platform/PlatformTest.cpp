@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <sys/stat.h>
 
 #include "Clock.h"
@@ -9,6 +11,7 @@
 #include "FilePlaces.h"
 #include "Files.h"
 #include "Strings.h"
+#include "Timer.h"
 #include "TestSupport.h"
 
 namespace qv {
@@ -54,6 +57,28 @@ TEST(Clock, NextTickLandsJustPastTheNextMinute) {
     EXPECT_EQ(MsToNextMinute({2026, 1, 1, 10, 0, 0, 0}, 500), 60500);
     EXPECT_EQ(MsToNextMinute({2026, 1, 1, 10, 0, 40, 500}, 500), 20000);
     EXPECT_EQ(MsToNextMinute({2026, 1, 1, 10, 0, 59, 999}, 500), 501);
+    EXPECT_EQ(MsToNextMinute({2026, 1, 1, 10, 0, 59, 999}), 1);
+    EXPECT_TRUE(SameMinute({2026, 1, 1, 10, 0, 0, 0}, {2026, 1, 1, 10, 0, 59, 999}));
+    EXPECT_FALSE(SameMinute({2026, 1, 1, 10, 0, 0, 0}, {2026, 1, 2, 10, 0, 0, 0}));
+    EXPECT_FALSE(SameMinute({2026, 1, 1, 10, 0, 0, 0}, {2026, 1, 1, 11, 0, 0, 0}));
+}
+
+TEST(Timer, AnEarlyWakeSleepsAgainInsteadOfTicking) {
+    TTimer timer(nullptr);
+    int asked = 0, ticks = 0, asked_before_tick = 0;
+    timer.NextDelay = [] { return 1; };
+    timer.EarlyBy = [&] { return ++asked < 3 ? 5 : 0; };  // two early wakes, then due
+    timer.OnTimer = [&] {
+        if (ticks++ == 0) asked_before_tick = asked;
+    };
+    timer.SetInterval(60000);  // armed with NextDelay
+    QElapsedTimer waited;
+    waited.start();
+    while (ticks == 0 && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    timer.SetEnabled(false);
+    EXPECT_EQ(ticks, 1);
+    EXPECT_EQ(asked_before_tick, 3);
 }
 
 TEST(FakeClockTest, AdvancesAcrossMonthAndYear) {
