@@ -80,7 +80,12 @@ public:
         banner->setAlignment(Qt::AlignCenter);
         banner->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         banner->setAutoFillBackground(true);
-        Colour(banner, QPalette::Window, 0xff00ff);
+        QPalette shades = banner->palette();  // the background and its sunken frame's shades
+        const QColor magenta(0xff00ff);
+        shades.setColor(QPalette::Window, magenta);
+        shades.setColor(QPalette::Light, magenta.lighter(115));
+        shades.setColor(QPalette::Dark, magenta.darker(150));
+        banner->setPalette(shades);
         QFont kai(Q("標楷體"));
         kai.setPixelSize(19);
         banner->setFont(kai);
