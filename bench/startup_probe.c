@@ -1,7 +1,9 @@
 // Starts two programs one after the other and measures, without polling them:
 //  - for each, the time from its start (just before fork) to the first close of its MARKER after
-//    a write (inotify: the program's "window is up" line has been written); the second program
-//    starts once the first one's marker is written (or SETTLE_MS have passed);
+//    a write (inotify: the program's "window is up" line has been written), and the time its
+//    threads had been on a CPU by then (/proc/PID/task/*/schedstat: not lengthened by waiting
+//    for a CPU that other work holds); the second program starts once the first one's marker is
+//    written (or SETTLE_MS have passed);
 //  - SETTLE_MS after the second start, the memory of both, read one right after the other from
 //    /proc/PID/smaps_rollup, so that both figures see the same other processes sharing their
 //    libraries: proportional set size, private dirty, resident, and unique (private clean +
@@ -9,7 +11,7 @@
 //    a per-mapping look;
 // then ends both with SIGTERM and waits for them. Prints one line per program, in the order
 // given:
-//   startup_ms pss_kib private_dirty_kib rss_kib uss_kib
+//   startup_ms pss_kib private_dirty_kib rss_kib uss_kib cpu_ms
 // (startup_ms is -1 when the marker was not written within SETTLE_MS).
 //
 //   startup_probe SETTLE_MS MARKER1 PROGRAM1 [ARGS...] -- MARKER2 PROGRAM2 [ARGS...]
@@ -23,6 +25,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <dirent.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -32,7 +35,7 @@ struct Program {
     char dir[4096], name[4096];
     char** argv;
     pid_t pid;
-    double startup_ms;
+    double startup_ms, cpu_ms;
     long pss, dirty, rss, uss;
 };
 
@@ -55,6 +58,25 @@ static long Field(const char* path, const char* name) {
         }
     fclose(f);
     return value;
+}
+
+// Time on a CPU of all the process's threads, in ms.
+static double CpuMs(pid_t pid) {
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/task", (int)pid);
+    DIR* tasks = opendir(path);
+    double ns = 0;
+    for (struct dirent* t; tasks && (t = readdir(tasks));) {
+        if (t->d_name[0] == '.') continue;
+        char stat[300];
+        snprintf(stat, sizeof stat, "/proc/%d/task/%s/schedstat", (int)pid, t->d_name);
+        FILE* f = fopen(stat, "r");
+        unsigned long long run = 0;
+        if (f && fscanf(f, "%llu", &run) == 1) ns += (double)run;
+        if (f) fclose(f);
+    }
+    if (tasks) closedir(tasks);
+    return ns / 1e6;
 }
 
 static void Copy(const char* from, const char* to) {
@@ -82,7 +104,7 @@ static double Start(struct Program* p, double settle_ms) {
         execvp(p->argv[0], p->argv);
         _exit(127);
     }
-    p->startup_ms = -1;
+    p->startup_ms = p->cpu_ms = -1;
     while (p->startup_ms < 0) {
         const double left = t0 + settle_ms - NowMs();
         if (left <= 0) break;
@@ -93,8 +115,10 @@ static double Start(struct Program* p, double settle_ms) {
         ssize_t len = read(watch, buf, sizeof buf);
         for (char* e = buf; len > 0 && e < buf + len;) {
             const struct inotify_event* ev = (const struct inotify_event*)e;
-            if (ev->len && strcmp(ev->name, p->name) == 0 && p->startup_ms < 0)
+            if (ev->len && strcmp(ev->name, p->name) == 0 && p->startup_ms < 0) {
                 p->startup_ms = at - t0;
+                p->cpu_ms = CpuMs(p->pid);
+            }
             e += sizeof *ev + ev->len;
         }
     }
@@ -153,7 +177,7 @@ int main(int argc, char** argv) {
         }
     }
     for (int i = 0; i < 2; ++i)
-        printf("%.1f %ld %ld %ld %ld\n", programs[i].startup_ms, programs[i].pss, programs[i].dirty,
-               programs[i].rss, programs[i].uss);
+        printf("%.1f %ld %ld %ld %ld %.1f\n", programs[i].startup_ms, programs[i].pss,
+               programs[i].dirty, programs[i].rss, programs[i].uss, programs[i].cpu_ms);
     return 0;
 }
