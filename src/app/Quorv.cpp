@@ -62,6 +62,28 @@ QComboBox* MakeList(QWidget* parent, std::initializer_list<const char*> items, i
     return c;
 }
 
+// A colour of the layout, set in the control's palette (a style sheet would bring in the
+// style-sheet machinery for three colours).
+void SetColour(QWidget* w, QPalette::ColorRole role, QRgb rgb) {
+    QPalette palette = w->palette();
+    palette.setColor(role, QColor(rgb));
+    w->setPalette(palette);
+}
+
+// A background colour with the shades of a sunken frame drawn on it, as a style sheet's
+// background gives them.
+void SetBackground(QWidget* w, QRgb rgb) {
+    const QColor colour(rgb);
+    QPalette palette = w->palette();
+    palette.setColor(QPalette::Window, colour);
+    palette.setColor(QPalette::Light, colour.lighter(115));
+    palette.setColor(QPalette::Midlight, colour.lighter(107));
+    palette.setColor(QPalette::Dark, colour.darker(150));
+    palette.setColor(QPalette::Shadow, colour.darker(300));
+    w->setPalette(palette);
+    w->setAutoFillBackground(true);
+}
+
 // Sets a list's index from code: an index outside the list leaves no selection.
 void SetIndex(QComboBox* list, int index) {
     list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
@@ -118,7 +140,7 @@ void TQuorvaneForm::CreateControls() {
     Bevel1 = Place(new QFrame(this), 18, 168, 513, 139);
     Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
     Label5 = MakeLabel(this, "備份方式", 28, 172, 64, 16);
-    Label5->setStyleSheet("color: #0000ff;");
+    SetColour(Label5, QPalette::WindowText, 0x0000ff);
     Label6 = MakeLabel(this, "日期 :", 114, 192, 48, 16);
     Label7 = MakeLabel(this, "時間 :", 114, 218, 48, 16);
     StartButton = MakeSpeedButton(this, "啟動", 438, 174, 39, 22);
@@ -134,8 +156,7 @@ void TQuorvaneForm::CreateControls() {
     Panel1 = Place(new QLabel(Q("Interbase 6 Quorvane"), this), 0, 0, 536, 39);
     Panel1->setAlignment(Qt::AlignCenter);
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Panel1->setAutoFillBackground(true);
-    Panel1->setStyleSheet("background-color: #ff00ff;");
+    SetBackground(Panel1, 0xff00ff);
     QFont banner(Q(kKaiFace));
     banner.setPixelSize(19);
     Panel1->setFont(banner);
@@ -159,7 +180,7 @@ void TQuorvaneForm::CreateControls() {
     Button1 = Place(new QPushButton(Q("登入測試"), this), 140, 128, 83, 22);
     Button1->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
     CheckBox1 = Place(new QCheckBox(Q("開機自動載入"), this), 114, 314, 123, 17);
-    CheckBox1->setStyleSheet("color: #800000;");
+    SetColour(CheckBox1, QPalette::WindowText, 0x800000);
 
     // Tab order 0..10 as laid out (ComboBox4 before MaskEdit1).
     QWidget* order[] = {Edit1,     Edit2, ComboBox1, Edit3, ComboBox2, ComboBox4,

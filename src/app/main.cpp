@@ -1,7 +1,6 @@
 // Quorvane: unattended, scheduled backups of one Firebird/InterBase database.
 #include <QApplication>
 #include <QMessageBox>
-#include <QPainter>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,26 +19,13 @@
 
 namespace {
 
-// The program's icon (taskbar and notification area): a database drum with the letter Q.
+// The program's icon (taskbar and notification area): the letter Q on blue, drawn once at each
+// size and kept as pictures in the program, so that starting needs no font for it and draws
+// nothing: a size is read only when something shows it.
 QIcon QuorvaneIcon() {
     QIcon icon;
-    for (int size : {16, 22, 32, 48, 64}) {
-        QPixmap pm(size, size);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setBrush(QColor(0x1f, 0x5f, 0xbf));
-        p.setPen(Qt::NoPen);
-        p.drawRoundedRect(QRectF(1, 1, size - 2, size - 2), size / 6.0, size / 6.0);
-        p.setPen(Qt::white);
-        QFont f("DejaVu Sans");
-        f.setBold(true);
-        f.setPixelSize(size * 3 / 4);
-        p.setFont(f);
-        p.drawText(pm.rect(), Qt::AlignCenter, "Q");
-        p.end();
-        icon.addPixmap(pm);
-    }
+    for (int size : {16, 22, 32, 48, 64})
+        icon.addFile(QString(":/icons/quorvane-%1.png").arg(size), QSize(size, size));
     return icon;
 }
 

@@ -230,6 +230,14 @@ TEST_F(FormFixture, WindowLook) {
     EXPECT_TRUE(f.TrayIcon1->Active());
     EXPECT_EQ(f.Button1->geometry(), QRect(140, 128, 83, 22));
     EXPECT_EQ(f.Panel1->height(), 39);
+    // The layout's colours as drawn: the banner with its sunken frame's shade, the caption of
+    // the backup box, the start-at-logon box.
+    const QImage banner = f.Panel1->grab().toImage();
+    EXPECT_EQ(banner.pixelColor(5, 20), QColor(0xff, 0x00, 0xff));
+    EXPECT_EQ(banner.pixelColor(0, 0), QColor(0xaa, 0x00, 0xaa));
+    EXPECT_EQ(banner.pixelColor(5, 38), QColor(0xff, 0x26, 0xff));
+    EXPECT_EQ(f.Label5->palette().color(QPalette::WindowText), QColor(0x00, 0x00, 0xff));
+    EXPECT_EQ(f.CheckBox1->palette().color(QPalette::WindowText), QColor(0x80, 0x00, 0x00));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Two real copies of the program on one X display (Xvfb with a window manager):
 #  - the second copy shows "不能重覆載入" titled "Quorvane", ends, and writes nothing;
-#  - the first copy, minimised, comes back to the screen;
+#  - the first copy carries the program's icon at its five sizes and, minimised, comes back to
+#    the screen;
 #  - after the first copy is killed, a new copy runs (no stale lock);
 #  - the copies find each other in /run/user/<uid> also when one is started without
 #    XDG_RUNTIME_DIR, and another user's lock (held open) and socket in /tmp change nothing.
@@ -38,6 +39,10 @@ printf '[Para]\r\nDATABASENAME=/x.fdb\r\nBACKUPDIR=/bak\r\n' >"$work/a/Quorvane.
 wait_for "grep -q '程式執行' '$work/a/PROC_LOG.TXT' 2>/dev/null" || fail "first copy did not start"
 main=$(find_window '^Interbase 6 Quorvane V1.01$')
 [ -n "$main" ] || fail "no main window"
+# The program's icon, read from the pictures kept in the program, at each of its sizes.
+sizes=$(xprop -id "$main" _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)' | tr '\n' ' ')
+[ "$sizes" = "Icon (16 x 16) Icon (22 x 22) Icon (32 x 32) Icon (48 x 48) Icon (64 x 64) " ] ||
+  fail "window icon sizes: '$sizes'"
 wait_for "xprop -id $main WM_STATE | grep -q Iconic" || fail "first copy did not minimise"
 
 (cd "$work/b" && unset XDG_RUNTIME_DIR && exec ./Quorvane) >"$work/b.out" 2>&1 & second=$!; pids+=($second)
