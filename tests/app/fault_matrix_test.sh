@@ -20,9 +20,15 @@ bak=$QV_FB_BACKUP_DIR/matrix-$$
 install -d -o firebird -g firebird -m 0770 "$bak"
 passed=0 failed=0
 trap 'rm -rf "$work" "$bak"; bash "$source_dir/scripts/firebird-server.sh" start --test >/dev/null 2>&1' EXIT
+# A failed check shows the run's own output (its stderr, with any sanitizer report) and its log,
+# once per run: they go with the work directory.
 check() {
-  if eval "$2"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $1 (log: $log rc: $rc)"; fi
+  if eval "$2"; then passed=$((passed + 1)); return; fi
+  failed=$((failed + 1)); echo "FAIL: $1 (log: $log rc: $rc)"
+  for f in $evidence; do echo "--- $f"; tr -d '\r' <"$f"; done 2>&1
+  evidence=
 }
+evidence=  # the files check shows for the last run
 
 # Seconds of the day of a log line (YYYYMMDD.HHNNSS:...), 0 for none.
 seconds_of() {
@@ -63,6 +69,7 @@ run() {
   done
   end_program "$app" $pid
   wait $pid; rc=$?
+  evidence="$app/out $app/PROC_LOG.TXT"
   log=$(cut -c17- "$app/PROC_LOG.TXT" 2>/dev/null | tr -d '\r' | grep -v -E '程式執行|系統結束' | tr '\n' '|')
   held=$(( $(seconds_of "$(grep -v '系統結束' "$app/PROC_LOG.TXT" 2>/dev/null | tail -1)") -
            $(seconds_of "$(grep '備份條件符合' "$app/PROC_LOG.TXT" 2>/dev/null | head -1)") ))
@@ -185,7 +192,7 @@ kill -TERM $pid 2>/dev/null
 for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
 kill -KILL $pid 2>/dev/null; wait $pid; rc=$?
 log=$(cut -c17- "$user_log" 2>/dev/null | tr -d '\r' | grep -v -E '程式執行|系統結束' | tr '\n' '|')
-[ -e "$gbk" ] || cat "$work/readonly-out" >&2
+evidence="$work/readonly-out $user_log"
 check "read-only program directory: the backup is still made" '[ -e "$gbk" ]'
 check "read-only program directory: ends cleanly" '[ $rc -eq 0 ]'
 check "read-only program directory: logged in the user's state directory" '[ "$log" = "$(ok_line)" ]'
