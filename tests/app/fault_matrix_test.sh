@@ -75,6 +75,9 @@ run() {
            $(seconds_of "$(grep '備份條件符合' "$app/PROC_LOG.TXT" 2>/dev/null | head -1)") ))
   gbk=$(printf '%s/%02d%02d.gbk' "$dir" $hh $mm)
   out=$(cat "$app/out")
+  # Whatever else a run is checked for, it may not crash (a sanitizer report aborts it).
+  check "$name: no crash" '[[ ! $rc =~ ^(132|133|134|135|136|139)$ ]] &&
+    ! grep -q -E "ERROR: [A-Za-z]+Sanitizer|runtime error:" "$app/out"'
 }
 ok_line() { echo "備份條件符合|開始備份$gbk|備份結束...|備份完成$gbk|"; }
 # failed_line REASON: accepted, then failed on the server with that text.
