@@ -1,6 +1,7 @@
 #include "IBIntf.h"
 
 #include <dlfcn.h>
+#include <signal.h>
 
 #include <atomic>
 #include <cstring>
@@ -94,14 +95,13 @@ struct Library {
     std::vector<std::string> names{"libfbclient.so.2", "libfbclient.so"};
     std::atomic<int> workers{0};  // threads inside the library on our behalf
     std::atomic<bool> backup_left_running{false};
-    ~Library() {
-        // A worker still inside the library keeps it loaded to the very end.
-        if (handle && workers == 0) dlclose(handle);
-    }
+    // Never unloaded at process end: once it has been used, threads of the library's own
+    // (its signal-driven shutdown, its timers) run until the process ends, and unloading
+    // their code and thread-local data under them makes the exit crash.
 };
 
 Library& Lib() {
-    static Library lib;  // released at process end
+    static Library lib;
     return lib;
 }
 
@@ -239,10 +239,31 @@ void NoteBackupLeftRunning() {
     Lib().backup_left_running = true;
 }
 
+namespace {
+// The signals the client library takes over on its first attachment.
+constexpr int kLibrarySignals[] = {SIGINT, SIGTERM};
+
+bool SameAction(const struct sigaction& a, const struct sigaction& b) {
+    return a.sa_flags == b.sa_flags && ((a.sa_flags & SA_SIGINFO) ? a.sa_sigaction == b.sa_sigaction
+                                                                  : a.sa_handler == b.sa_handler);
+}
+}  // namespace
+
 ClientCallScope::ClientCallScope() {
     ++Lib().workers;
+    for (size_t i = 0; i < std::size(kLibrarySignals); ++i)
+        sigaction(kLibrarySignals[i], nullptr, &program_actions_[i]);
 }
 ClientCallScope::~ClientCallScope() {
+    // The client library hooks SIGINT and SIGTERM on its first attachment and then shuts itself
+    // down on a thread of its own, racing the program's own ending (which closes what it opened)
+    // and outliving it. The program decides how it ends: its handlers are put back.
+    for (size_t i = 0; i < std::size(kLibrarySignals); ++i) {
+        struct sigaction now {};
+        sigaction(kLibrarySignals[i], nullptr, &now);
+        if (!SameAction(now, program_actions_[i]))
+            sigaction(kLibrarySignals[i], &program_actions_[i], nullptr);
+    }
     --Lib().workers;
 }
 

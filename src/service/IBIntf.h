@@ -1,5 +1,7 @@
 #pragma once
 // Loading the client library at run time and calling it through resolved entry points only.
+#include <signal.h>
+
 #include <string>
 #include <vector>
 
@@ -12,7 +14,8 @@ void EnsureClientLibrary();
 // Loads the first library of the search list that the system's loader finds and resolves its
 // entry points. A missing required entry point raises EOSError and leaves nothing loaded.
 void LoadClientLibrary();
-// Releases the library (done at process end).
+// Releases the library when no thread of ours is inside it (tests switch libraries this way).
+// Nothing releases it at process end.
 void FreeClientLibrary();
 bool ClientLibraryLoaded();
 // 6 when the library has the newer entry points, 5 otherwise (0 before a load).
@@ -33,13 +36,17 @@ bool ClientCallsPending();
 void NoteBackupLeftRunning();
 
 // Marks a thread's stay inside the library: the library is not unloaded meanwhile, and
-// ClientCallsPending reports it.
+// ClientCallsPending reports it. The SIGINT and SIGTERM handlers found at its start are the
+// ones in place at its end, whatever the library installed meanwhile.
 class ClientCallScope {
 public:
     ClientCallScope();
     ~ClientCallScope();
     ClientCallScope(const ClientCallScope&) = delete;
     ClientCallScope& operator=(const ClientCallScope&) = delete;
+
+private:
+    struct sigaction program_actions_[2];  // SIGINT, SIGTERM
 };
 
 // The calling thread's status vector (20 words).

@@ -21,9 +21,15 @@ install -d -o firebird -g firebird -m 0770 "$bak"
 source "$source_dir/tests/app/processes.sh"
 passed=0 failed=0
 trap 'rm -rf "$work" "$bak"; bash "$source_dir/scripts/firebird-server.sh" start --test >/dev/null 2>&1' EXIT
+# A failed check shows the run's own output (its stderr, with any sanitizer report) and its log,
+# once per run: they go with the work directory.
 check() {
-  if eval "$2"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $1 (log: $log rc: $rc)"; fi
+  if eval "$2"; then passed=$((passed + 1)); return; fi
+  failed=$((failed + 1)); echo "FAIL: $1 (log: $log rc: $rc)"
+  for f in $evidence; do echo "--- $f"; tr -d '\r' <"$f"; done 2>&1
+  evidence=
 }
+evidence=  # the files check shows for the last run
 
 # Seconds of the day of a log line (YYYYMMDD.HHNNSS:...), 0 for none.
 seconds_of() {
@@ -64,11 +70,15 @@ run() {
   done
   end_program "$app" $pid
   wait $pid; rc=$?
+  evidence="$app/out $app/PROC_LOG.TXT"
   log=$(cut -c17- "$app/PROC_LOG.TXT" 2>/dev/null | tr -d '\r' | grep -v -E '程式執行|系統結束' | tr '\n' '|')
   held=$(( $(seconds_of "$(grep -v '系統結束' "$app/PROC_LOG.TXT" 2>/dev/null | tail -1)") -
            $(seconds_of "$(grep '備份條件符合' "$app/PROC_LOG.TXT" 2>/dev/null | head -1)") ))
   gbk=$(printf '%s/%02d%02d.gbk' "$dir" $hh $mm)
   out=$(cat "$app/out")
+  # Whatever else a run is checked for, it may not crash (a sanitizer report aborts it).
+  check "$name: no crash" '[[ ! $rc =~ ^(132|133|134|135|136|139)$ ]] &&
+    ! grep -q -E "ERROR: [A-Za-z]+Sanitizer|runtime error:" "$app/out"'
 }
 ok_line() { echo "備份條件符合|開始備份$gbk|備份結束...|備份完成$gbk|"; }
 # failed_line REASON: accepted, then failed on the server with that text.
@@ -203,7 +213,7 @@ kill -TERM $pid 2>/dev/null
 for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
 kill -KILL $pid 2>/dev/null; wait $pid; rc=$?
 log=$(cut -c17- "$user_log" 2>/dev/null | tr -d '\r' | grep -v -E '程式執行|系統結束' | tr '\n' '|')
-[ -e "$gbk" ] || cat "$work/readonly-out" >&2
+evidence="$work/readonly-out $user_log"
 check "read-only program directory: the backup is still made" '[ -e "$gbk" ]'
 check "read-only program directory: ends cleanly" '[ $rc -eq 0 ]'
 check "read-only program directory: logged in the user's state directory" '[ "$log" = "$(ok_line)" ]'

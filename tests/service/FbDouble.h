@@ -22,11 +22,17 @@ public:
         call_ = reinterpret_cast<fbd_call_fn>(dlsym(handle_, "fbd_call"));
         open_ = reinterpret_cast<fbd_open_handles_fn>(dlsym(handle_, "fbd_open_handles"));
         stall_ = reinterpret_cast<fbd_stall_fn>(dlsym(handle_, "fbd_stall"));
+        hook_ = reinterpret_cast<fbd_hook_signals_on_attach_fn>(
+            dlsym(handle_, "fbd_hook_signals_on_attach"));
+        hooked_ = reinterpret_cast<fbd_signals_hooked_fn>(dlsym(handle_, "fbd_signals_hooked"));
     }
     ~FbDouble() {
         if (handle_) dlclose(handle_);
     }
-    bool ok() const { return handle_ && reset_ && script_ && count_ && call_ && open_ && stall_; }
+    bool ok() const {
+        return handle_ && reset_ && script_ && count_ && call_ && open_ && stall_ && hook_ &&
+               hooked_;
+    }
 
     void Reset() { reset_(); }
     // The next call of fn fails with this code, SQL code and status texts.
@@ -41,6 +47,9 @@ public:
     }
     // The next call of fn answers ms late.
     void Stall(const char* fn, int ms) { stall_(fn, ms); }
+    // The next attach hooks SIGINT and SIGTERM, as the real library's first attachment does.
+    void HookSignalsOnAttach() { hook_(); }
+    bool SignalsHooked() const { return hooked_() != 0; }
     // Services calls only (the status-text calls are left out).
     std::vector<FbdCall> ServiceCalls() const {
         std::vector<FbdCall> out;
@@ -63,6 +72,8 @@ private:
     fbd_call_fn call_ = nullptr;
     fbd_open_handles_fn open_ = nullptr;
     fbd_stall_fn stall_ = nullptr;
+    fbd_hook_signals_on_attach_fn hook_ = nullptr;
+    fbd_signals_hooked_fn hooked_ = nullptr;
 };
 
 // Bytes written as a readable list, for comparisons that show where they differ.

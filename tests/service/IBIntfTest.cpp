@@ -1,6 +1,10 @@
 // Loading the client library: versions, missing entry points, retries. Runs against the test
 // doubles by absolute path, one after the other in this process.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include "FbDouble.h"
 #include "IB.h"
@@ -88,6 +92,30 @@ TEST_F(LoadTest, MissingLibraryRaisesAndTheNextCallTriesAgain) {
     SetClientLibraryNames({FBD_FULL_DIR "/libfbclient.so.2"});
     EXPECT_NO_THROW(EnsureClientLibrary());
     EXPECT_EQ(ClientVersion(), 6);
+}
+
+// The real client library starts threads of its own (its signal-driven shutdown, its timers)
+// that run until the process ends. The end of the process must leave the library loaded under
+// them: pulling its code away made the exit crash.
+TEST_F(LoadTest, ProcessEndLeavesTheLibraryLoadedUnderItsOwnThreads) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            FreeClientLibrary();
+            SetClientLibraryNames({FBD_FULL_DIR "/libfbclient.so.2"});
+            EnsureClientLibrary();
+            // Looked up through a second reference, dropped again: the program's is the only one.
+            void* lib = dlopen(FBD_FULL_DIR "/libfbclient.so.2", RTLD_NOW | RTLD_NOLOAD);
+            auto start =
+                lib ? reinterpret_cast<fbd_start_own_thread_fn>(dlsym(lib, "fbd_start_own_thread"))
+                    : nullptr;
+            if (lib) dlclose(lib);
+            if (!start) std::_Exit(3);
+            start();
+            alarm(20);  // an exit that hangs in the crash fails too
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ClientErrors, TableKeepsItsNumbersAndWording) {

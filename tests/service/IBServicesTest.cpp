@@ -2,6 +2,7 @@
 #include "IBServices.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -315,6 +316,25 @@ TEST_F(ServiceTest, FailedStartDetachesAndKeepsTheStartsError) {
     svc->SetActive(true);              // attaches afresh
     EXPECT_EQ(dbl->Names(), (std::vector<std::string>{"isc_service_attach", "isc_service_start",
                                                       "isc_service_detach", "isc_service_attach"}));
+}
+
+// The real client library hooks SIGINT and SIGTERM on its first attachment, to shut itself down
+// on a thread of its own that races the program's ending and outlives it: the program's own
+// handlers stay the ones that run.
+TEST_F(ServiceTest, TheProgramsSignalHandlersOutlastTheLibrarysHooks) {
+    struct sigaction program {
+    }, before_int{}, before_term{}, term{}, intr{};
+    program.sa_handler = [](int) {};
+    sigemptyset(&program.sa_mask);
+    sigaction(SIGTERM, &program, &before_term);
+    sigaction(SIGINT, &program, &before_int);
+    dbl->HookSignalsOnAttach();
+    svc->SetActive(true);
+    sigaction(SIGTERM, &before_term, &term);
+    sigaction(SIGINT, &before_int, &intr);
+    EXPECT_TRUE(dbl->SignalsHooked());
+    EXPECT_EQ(term.sa_handler, program.sa_handler);
+    EXPECT_EQ(intr.sa_handler, program.sa_handler);
 }
 
 TEST_F(ServiceTest, StartAndDetachAreBoundedLikeTheAttach) {

@@ -2,6 +2,9 @@
 // program resolves, records the exact bytes of every services call, and answers with scripted
 // results and status texts. Built three times: complete, without one required entry point
 // (FBD_MISSING_REQUIRED), and without isc_rollback_retaining and the newer calls (FBD_V5).
+#include <signal.h>
+
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <chrono>
@@ -122,6 +125,27 @@ FBD_EXPORT int fbd_open_handles(void) {
     return static_cast<int>(S().open_handles.size());
 }
 
+// Like the real client library, whose first attachment hooks SIGINT and SIGTERM (to shut itself
+// down on a thread of its own): the next attach installs this handler for both.
+std::atomic<bool> g_hook_signals{false}, g_signals_hooked{false};
+void LibrarySignalHandler(int, siginfo_t*, void*) {}
+
+FBD_EXPORT void fbd_hook_signals_on_attach(void) {
+    g_hook_signals = true;
+}
+FBD_EXPORT int fbd_signals_hooked(void) {
+    return g_signals_hooked ? 1 : 0;
+}
+
+// Like the real client library, whose own threads (its signal-driven shutdown, its timers) run
+// until the process ends: a thread that keeps running in this library's code.
+FBD_EXPORT void fbd_start_own_thread(void) {
+    std::thread([] {
+        volatile unsigned turns = 0;
+        for (;;) turns = turns + 1u;
+    }).detach();
+}
+
 // ---- the client library's entry points ----
 #define FBD_DUMMY(name)                \
     FBD_EXPORT ISC_STATUS name(void) { \
@@ -202,6 +226,15 @@ FBD_EXPORT ISC_STATUS isc_service_attach(ISC_STATUS* status, unsigned short name
                                          const char* name, Handle* handle,
                                          unsigned short spb_length, const char* spb) {
     Stall("isc_service_attach");
+    if (g_hook_signals.exchange(false)) {
+        struct sigaction hook {};
+        hook.sa_sigaction = LibrarySignalHandler;
+        hook.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&hook.sa_mask);
+        sigaction(SIGINT, &hook, nullptr);
+        sigaction(SIGTERM, &hook, nullptr);
+        g_signals_hooked = true;
+    }
     std::lock_guard lock(S().mu);
     Record({"isc_service_attach", std::string(name, name_length), std::string(spb, spb_length),
             *handle, 0});

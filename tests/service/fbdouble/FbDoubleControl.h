@@ -21,4 +21,7 @@ typedef int (*fbd_call_count_fn)(void);
 typedef const FbdCall* (*fbd_call_fn)(int i);
 typedef int (*fbd_open_handles_fn)(void);
 typedef void (*fbd_stall_fn)(const char* fn, int ms);
+typedef void (*fbd_start_own_thread_fn)(void);
+typedef void (*fbd_hook_signals_on_attach_fn)(void);
+typedef int (*fbd_signals_hooked_fn)(void);
 }
