@@ -37,12 +37,12 @@ seconds_of() {
   [ ${#t} -eq 6 ] || { echo 0; return; }
   echo $((10#${t:0:2} * 3600 + 10#${t:2:2} * 60 + 10#${t:4:2}))
 }
-# end_program DIR PID: TERM to the program started in DIR (also when a wrapper started it, which
-# a signal to PID would not reach), 5 s to end, then KILL; nothing of it is left running.
+# end_program DIR PID: one TERM to the program (every wrapper execs it, so PID is the program
+# itself), 5 s to end, then KILL, also to any copy still running in DIR; nothing is left running.
 end_program() {
   local dir=$1 pid=$2 p pids
   pids() { for p in $(pgrep -x Quorvane); do [ "$(readlink "/proc/$p/cwd")" = "$dir" ] && echo "$p"; done; }
-  kill -TERM $pid $(pids) 2>/dev/null
+  kill -TERM $pid 2>/dev/null
   for _ in $(seq 1 50); do { [ -n "$(pids)" ] || kill -0 $pid 2>/dev/null; } || break; sleep 0.1; done
   kill -KILL $pid $(pids) 2>/dev/null
 }
@@ -136,8 +136,11 @@ check "unknown host: failure line" '[ "$log" = "$(fail_line "" "$db")" ]'
 good unknown-host
 
 run unwritable-dir localhost "$db" "$pw" "$QV_FB_STATE"
+# The server adds its closing sentence to the failure a moment later; the follower may read
+# the failure before it.
 check "unwritable backup directory: failed with the server's text" \
-  '[ "$log" = "$(failed_line "cannot open backup file $gbk Exiting before completion due to errors")" ]'
+  '[ "$log" = "$(failed_line "cannot open backup file $gbk Exiting before completion due to errors")" ] ||
+   [ "$log" = "$(failed_line "cannot open backup file $gbk")" ]'
 check "unwritable backup directory: no file" '[ ! -e "$gbk" ]'
 good unwritable-dir
 
