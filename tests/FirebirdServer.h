@@ -114,13 +114,13 @@ struct FirebirdServer {
 
 // Without a test server the test is skipped with the reason (a bare ctest on a developer's
 // machine); when scripts/test.sh started one (QV_SERVER_REQUIRED=1), failing to reach it fails.
-#define QV_REQUIRE_SERVER(server)                                                     \
-    do {                                                                              \
-        std::string why_;                                                             \
-        if (!::qv::test::FirebirdServer::Load(&(server), &why_)) {                    \
-            if (::qv::test::FirebirdServer::Required()) FAIL() << why_;               \
-            GTEST_SKIP() << why_;                                                     \
-        }                                                                             \
+#define QV_REQUIRE_SERVER(server)                                       \
+    do {                                                                \
+        std::string why_;                                               \
+        if (!::qv::test::FirebirdServer::Load(&(server), &why_)) {      \
+            if (::qv::test::FirebirdServer::Required()) FAIL() << why_; \
+            GTEST_SKIP() << why_;                                       \
+        }                                                               \
     } while (0)
 
 }  // namespace qv::test
