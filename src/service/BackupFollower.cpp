@@ -69,11 +69,16 @@ TBackupFollower::TBackupFollower(TIBCustomService& service, TOutcomeEvent on_out
     state_->poll_ms = poll_ms;
     state_->query.SetCallTimeout(call_timeout_ms);
     service.HandOver(state_->query);
-    std::thread(&State::Run, state_).detach();
+    thread_ = std::thread(&State::Run, state_);
 }
 
 TBackupFollower::~TBackupFollower() {
-    Stop(0);
+    // A finished thread only has to return: waiting for it means no thread of ours is still
+    // ending when the process ends. One still inside the library is left to end on its own.
+    if (Stop(0))
+        thread_.join();
+    else
+        thread_.detach();
 }
 
 bool TBackupFollower::Stop(int timeout_ms) {

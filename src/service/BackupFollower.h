@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "IBServices.h"
 
@@ -47,6 +48,7 @@ public:
 private:
     struct State;
     std::shared_ptr<State> state_;  // shared with the thread, which may outlive this object
+    std::thread thread_;            // joined when it has finished, else left to end on its own
 };
 
 }  // namespace qv

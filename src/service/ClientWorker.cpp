@@ -91,6 +91,8 @@ TClientWorker::~TClientWorker() {
         state_->quit = true;
     }
     state_->posted.notify_one();
+    // Idle (every Run returns before this), so the thread leaves its wait at once.
+    if (thread_.joinable()) thread_.join();
 }
 
 void TClientWorker::Run(int timeout_ms, std::function<void()> call, std::function<void()> late) {
@@ -100,7 +102,7 @@ void TClientWorker::Run(int timeout_ms, std::function<void()> call, std::functio
     }
     if (!state_) {
         state_ = std::make_shared<State>();
-        std::thread(&State::Serve, state_).detach();  // ends on quit or after an abandonment
+        thread_ = std::thread(&State::Serve, state_);  // ends on quit or after an abandonment
     }
     std::shared_ptr<State> s = state_;
     std::unique_lock lock(s->mu);
@@ -119,6 +121,7 @@ void TClientWorker::Run(int timeout_ms, std::function<void()> call, std::functio
         s->abandoned = true;
         lock.unlock();
         state_.reset();
+        thread_.detach();  // it ends once the call returns, maybe never
         RaiseClientError(ClientErrorCode::ServiceNoAnswer,
                          {std::to_string((timeout_ms + 999) / 1000)});
     }

@@ -3,6 +3,7 @@
 // waits for at most a bound, so that a server that stalls never holds the window for long.
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace qv {
 
@@ -22,6 +23,9 @@ public:
 private:
     struct State;
     std::shared_ptr<State> state_;  // shared with the thread, which may outlive an abandonment
+    // Joined when the worker is destroyed idle, so that no thread of ours is still ending when
+    // the process ends; detached once a call is abandoned.
+    std::thread thread_;
 };
 
 }  // namespace qv
