@@ -109,10 +109,7 @@ TQuorvaneForm::TQuorvaneForm(QWidget* parent) : QWidget(parent) {
     ConnectEvents();
 }
 
-TQuorvaneForm::~TQuorvaneForm() {
-    // No outcome is reported to a window that is gone.
-    if (follower_) follower_->Stop(0);
-}
+TQuorvaneForm::~TQuorvaneForm() = default;
 
 void TQuorvaneForm::CreateControls() {
     setWindowTitle(Q("Interbase 6 Quorvane V1.01"));
@@ -203,6 +200,13 @@ void TQuorvaneForm::CreateComponents() {
     IBBackupService1->SetBlockingFactor(0);
     IBBackupService1->SetDatabaseName("employee.fdb");
     IBBackupService1->SetOptions(0);
+    runner_ = std::make_unique<TBackupRunner>(
+        *IBBackupService1, [this](const std::string& message, TLinePriority priority) {
+            if (priority == TLinePriority::Failure)
+                ReportFailure(message);
+            else
+                SaveLog(message);
+        });
 
     Ini1 = new TIni(this);
     Ini1->SetName("Ini1");
@@ -298,18 +302,6 @@ void TQuorvaneForm::Guarded(const std::function<void()>& handler) {
     } catch (...) {
         Application().ShowException("Unknown error");
     }
-}
-
-int TQuorvaneForm::Timer1Delay() {
-    timer1_armed_ = Clock().Now();
-    return static_cast<int>(MsToNextMinute(*timer1_armed_));
-}
-
-int TQuorvaneForm::Timer1EarlyBy() const {
-    if (!timer1_armed_) return 0;
-    const LocalTime now = Clock().Now();
-    const int64_t left = MsToNextMinute(now);
-    return SameMinute(now, *timer1_armed_) && left <= kEarlyWakeMs ? static_cast<int>(left) : 0;
 }
 
 void TQuorvaneForm::showEvent(QShowEvent* event) {
@@ -495,37 +487,40 @@ std::string TQuorvaneForm::TextBytes(const QLineEdit* edit) const {
 }
 
 void TQuorvaneForm::GetPara() {
-    auto read_string = [this](const char* key, const std::string& def) {
-        Ini1->SetIdent(key);
-        return Ini1->Read() ? Ini1->Value().ToString() : def;
-    };
-    Ini1->SetDataType(TiniType::DsString);
-    SetTextBytes(Edit1, read_string("SERVERNAME", ""));
-    SetTextBytes(Edit2, read_string("DATABASENAME", ""));
-    user_name_ = read_string("USERNAME", "SYSDBA");
-    password_ = read_string("PASSWORD", "tidewater");
-    SetTextBytes(Edit3, read_string("LOGNAME", ""));
+    const TBackupSettings settings = ReadBackupSettings(*Ini1);
+    SetTextBytes(Edit1, settings.server_name);
+    SetTextBytes(Edit2, settings.database_name);
+    user_name_ = settings.user_name;
+    password_ = settings.password;
+    SetTextBytes(Edit3, settings.log_name);
     MaskEdit1->SetText("0000");
-    MaskEdit1->SetText(read_string("BACKUPTIME", "0000"));
-    SetTextBytes(Edit4, read_string("BACKUPDIR", ""));
-    SetTextBytes(Edit5, read_string("BACKUPNAME", ""));
-
-    Ini1->SetDataType(TiniType::DsInteger);
-    auto read_index = [this](const char* key, QComboBox* list, int def) {
-        Ini1->SetIdent(key);
-        try {
-            SetIndex(list, Ini1->Read() ? Ini1->Value().ToInt() : def);
-        } catch (const std::exception&) {
-            SetIndex(list, def);
-        }
-    };
-    read_index("PROTOCAL", ComboBox1, 3);
-    read_index("BACKUPMODE", ComboBox2, 0);
-    read_index("NAMETYPE", ComboBox3, 0);
-    read_index("TIMEMODE", ComboBox4, 0);
+    MaskEdit1->SetText(settings.backup_time);
+    SetTextBytes(Edit4, settings.backup_dir);
+    SetTextBytes(Edit5, settings.backup_name);
+    SetIndex(ComboBox1, settings.protocol);
+    SetIndex(ComboBox2, settings.date_mode);
+    SetIndex(ComboBox3, settings.naming_mode);
+    SetIndex(ComboBox4, settings.time_mode);
 
     MaskEdit1->setVisible(ComboBox4->currentIndex() == 7);
     Edit5->setVisible(ComboBox3->currentIndex() == 1);
+}
+
+TBackupSettings TQuorvaneForm::CurrentSettings() const {
+    TBackupSettings s;
+    s.server_name = TextBytes(Edit1);
+    s.database_name = TextBytes(Edit2);
+    s.user_name = user_name_;
+    s.password = password_;
+    s.log_name = TextBytes(Edit3);
+    s.backup_time = MaskEdit1->Text();
+    s.backup_dir = TextBytes(Edit4);
+    s.backup_name = TextBytes(Edit5);
+    s.protocol = ComboBox1->currentIndex();
+    s.date_mode = ComboBox2->currentIndex();
+    s.naming_mode = ComboBox3->currentIndex();
+    s.time_mode = ComboBox4->currentIndex();
+    return s;
 }
 
 void TQuorvaneForm::SavePara() {
@@ -557,17 +552,7 @@ void TQuorvaneForm::Edit1Change() {
 }
 
 void TQuorvaneForm::FormClose() {
-    if (follower_) {
-        if (std::optional<TBackupOutcome> ended = follower_->Outcome()) {
-            // Ended, but its report has not reached the window yet: log it now.
-            BackupEnded(*ended);
-        } else {
-            // The program does not wait for the backup: it only closes its attachment, briefly.
-            SaveLog("程式結束時備份仍在進行" + followed_file_);
-            follower_->Stop(kEndingDetachMs);
-            follower_.reset();
-        }
-    }
+    runner_->Close();
     SavePara();
     SaveLog("系統結束");
 }
@@ -586,16 +571,7 @@ void TQuorvaneForm::Timer2Timer() {
 
 void TQuorvaneForm::Timer1Timer() {
     if (!StartButton->Down()) return;
-    int day = DayNumber(Clock().Now());
-    if (!DatePasses(ComboBox2->currentIndex(), day)) return;
-    tick_time_ = TimeText(Clock().Now()).substr(0, 4);
-    bool due = false;
-    try {
-        due = TimePasses(ComboBox4->currentIndex(), tick_time_, MaskEdit1->Text());
-    } catch (const std::exception&) {
-        due = false;
-    }
-    if (!due) return;
+    if (!BackupDueNow(CurrentSettings().Schedule(), &tick_time_)) return;
     SaveLog("備份條件符合");
     DataBackup();
 }
@@ -614,45 +590,6 @@ void TQuorvaneForm::ComboBox4Change() {
     MaskEdit1->setVisible(ComboBox4->currentIndex() == 7);
 }
 
-namespace {
-// The service component's protocol for the protocol list's index; false for no selection.
-bool ProtocolOfIndex(int index, TProtocol* protocol) {
-    switch (index) {
-        case 0:
-            *protocol = TProtocol::Local;
-            return true;
-        case 1:
-            *protocol = TProtocol::NamedPipe;
-            return true;
-        case 2:
-            *protocol = TProtocol::SPX;
-            return true;
-        case 3:
-            *protocol = TProtocol::TCP;
-            return true;
-        default:
-            return false;
-    }
-}
-}  // namespace
-
-void TQuorvaneForm::FillBackupService(const std::string& backup_file) {
-    IBBackupService1->Params().Clear();
-    IBBackupService1->Params().Add("user_name=" + user_name_);
-    IBBackupService1->Params().Add("password=" + password_);
-    IBBackupService1->SetDatabaseName(TextBytes(Edit2));
-    IBBackupService1->SetServerName(TextBytes(Edit1));
-    IBBackupService1->BackupFile().Clear();
-    IBBackupService1->BackupFile().Add(backup_file);
-    TProtocol protocol;
-    if (ProtocolOfIndex(ComboBox1->currentIndex(), &protocol))
-        IBBackupService1->SetProtocol(protocol);
-}
-
-void TQuorvaneForm::LogRunFailure() {
-    ReportFailure("資料庫 " + IBBackupService1->DatabaseName() + " 服務啟動失敗");
-}
-
 void TQuorvaneForm::ReportFailure(const std::string& message) {
     SaveLog(message);
     // From the icon while it stands for the window, else straight to the desktop.
@@ -661,69 +598,19 @@ void TQuorvaneForm::ReportFailure(const std::string& message) {
 }
 
 void TQuorvaneForm::DataBackup() {
-    if (follower_) {
-        // One backup at a time: a new one would pile onto the old, or write the same file.
-        SaveLog("前次備份尚未結束");
-        return;
-    }
-    const std::string name =
-        BackupName(ComboBox3->currentIndex(), ComboBox4->currentIndex(), ComboBox2->currentIndex(),
-                   TextBytes(Edit5), tick_time_, Clock().Now());
-    const std::string path = BackupPath(TextBytes(Edit4), name);
-    try {
-        // A connection left open by an earlier run or test is closed first. Should that fail,
-        // the run fails with its own log line instead of ending the program.
-        if (IBBackupService1->Active()) IBBackupService1->SetActive(false);
-    } catch (const std::exception&) {
-        ReportFailure("資料庫 " + TextBytes(Edit2) + " 服務啟動失敗");
-        return;
-    }
-    try {
-        FillBackupService(path);
-        IBBackupService1->SetActive(true);  // the attach event starts the backup
-    } catch (const std::exception&) {
-        LogRunFailure();
-    }
+    runner_->follow_poll_ms = follow_poll_ms;
+    runner_->Run(CurrentSettings(), tick_time_);
 }
 
 void TQuorvaneForm::IBBackupService1Attach() {
     if (testing_) return;
-    const std::string backup_file = IBBackupService1->BackupFile()[0];
-    SaveLog("開始備份" + backup_file);
-    IBBackupService1->ServiceStart();
-    SaveLog("備份結束...");  // accepted by the server; the follower learns how it ends
-    FollowBackup(backup_file);
-}
-
-void TQuorvaneForm::FollowBackup(const std::string& backup_file) {
-    followed_file_ = backup_file;
-    follower_ = std::make_unique<TBackupFollower>(
-        *IBBackupService1,
-        [this](const TBackupOutcome& outcome) {
-            // On the follower's thread: the window hears of it through its message loop.
-            QMetaObject::invokeMethod(
-                this, [this, outcome] { Guarded([this, &outcome] { BackupEnded(outcome); }); },
-                Qt::QueuedConnection);
-        },
-        follow_poll_ms);
-}
-
-void TQuorvaneForm::BackupEnded(const TBackupOutcome& outcome) {
-    if (!follower_) return;
-    follower_.reset();
-    if (outcome.succeeded) {
-        SaveLog("備份完成" + followed_file_);
-        return;
-    }
-    // The server's text on one line: each CR LF between its messages becomes one blank.
-    std::string reason = outcome.message;
-    for (size_t at; (at = reason.find("\r\n")) != std::string::npos;) reason.replace(at, 2, " ");
-    ReportFailure("備份失敗" + followed_file_ + ":" + reason);
+    runner_->follow_poll_ms = follow_poll_ms;
+    runner_->StartAttached();
 }
 
 void TQuorvaneForm::Button1Click() {
     if (IBBackupService1->Active()) IBBackupService1->SetActive(false);
-    FillBackupService("TEST.gbk");
+    runner_->Fill(CurrentSettings(), "TEST.gbk");
     testing_ = true;
     try {
         IBBackupService1->SetActive(true);

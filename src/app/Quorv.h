@@ -13,7 +13,8 @@
 #include <optional>
 #include <string>
 
-#include "BackupFollower.h"
+#include "BackupRunner.h"
+#include "BackupSettings.h"
 #include "Clock.h"
 #include "Component.h"
 #include "FilePlaces.h"
@@ -114,19 +115,18 @@ public:
     void SetTextBytes(QLineEdit* edit, const std::string& bytes);
 
     // Whether a started backup is still being followed to its end.
-    bool FollowingBackup() const { return follower_ != nullptr; }
+    bool FollowingBackup() const { return runner_->Busy(); }
     // How often a followed backup is asked about (tests make it short).
     int follow_poll_ms = 1000;
     // The longest the program waits, when it ends, for a followed backup's attachment to close.
-    static constexpr int kEndingDetachMs = 3000;
+    static constexpr int kEndingDetachMs = TBackupRunner::kEndingDetachMs;
+    // What a run reads: the settings as the controls hold them now.
+    TBackupSettings CurrentSettings() const;
 
-    // The delay the one-minute schedule re-arms itself with: to the start of the next minute.
-    int Timer1Delay();
-    // How many ms too early the one-minute timer woke: a wake in the last moments of the minute
-    // it was armed in has not reached its minute yet (0 once it has). A clock set back a whole
-    // minute is not an early wake: that minute is seen, and tested, again.
-    int Timer1EarlyBy() const;
-    static constexpr int kEarlyWakeMs = 3000;
+    // The one-minute schedule keeps to the clock's minutes (see TMinuteAlignment).
+    int Timer1Delay() { return minute_alignment_.NextDelay(); }
+    int Timer1EarlyBy() const { return minute_alignment_.EarlyBy(); }
+    static constexpr int kEarlyWakeMs = TMinuteAlignment::kEarlyWakeMs;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -140,14 +140,8 @@ private:
     void CreateComponents();
     void ConnectEvents();
     void WarnIfAppDirNotWritable();
-    // Fills the backup component for a run or a test (the same steps for both).
-    void FillBackupService(const std::string& backup_file);
-    void LogRunFailure();
     // A failure the user should hear of without a dialog: logged, and shown by the desktop.
     void ReportFailure(const std::string& message);
-    // Hands the started backup's attachment to a follower, which reports its end.
-    void FollowBackup(const std::string& backup_file);
-    void BackupEnded(const TBackupOutcome& outcome);
     // Sets the start-at-logon box from the Run value (its click handler runs when it ticks).
     void CheckRunValue();
     std::string DirectoryOfExe() const;
@@ -157,13 +151,12 @@ private:
     std::string app_dir_;
     FilePlaces places_;  // where the settings file and the log are kept
     std::string tick_time_;
-    std::optional<LocalTime> timer1_armed_;  // the local time Timer1 was last armed at
+    TMinuteAlignment minute_alignment_;
     bool testing_ = false;
     bool shown_once_ = false;
     bool closed_ = false;
     std::map<const QLineEdit*, std::pair<QString, std::string>> loaded_bytes_;
-    std::unique_ptr<TBackupFollower> follower_;
-    std::string followed_file_;
+    std::unique_ptr<TBackupRunner> runner_;  // what runs the backups; the window shows it
 };
 
 // Maps the Windows face names of the layout to the installed Ming and Kai faces.

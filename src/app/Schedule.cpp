@@ -1,6 +1,9 @@
 #include "Schedule.h"
 
 #include <cctype>
+#include <ctime>
+
+#include "Platform.h"
 
 namespace qv {
 
@@ -62,6 +65,64 @@ bool TimePasses(int time_mode, const std::string& tick, const std::string& speci
         default:
             return false;
     }
+}
+
+bool BackupDueNow(const TScheduleChoice& choice, std::string* tick_time) {
+    if (!DatePasses(choice.date_mode, DayNumber(Clock().Now()))) return false;
+    *tick_time = TimeText(Clock().Now()).substr(0, 4);
+    try {
+        return TimePasses(choice.time_mode, *tick_time, choice.specific_time);
+    } catch (const std::exception&) {
+        return false;  // a test that cannot be evaluated is no match
+    }
+}
+
+bool BackupDueAt(const TScheduleChoice& choice, const LocalTime& minute) {
+    return DatePasses(choice.date_mode, DayNumber(minute)) &&
+           TimePasses(choice.time_mode, TimeText(minute).substr(0, 4), choice.specific_time);
+}
+
+int64_t MinuteNumber(const LocalTime& t) {
+    tm c{};
+    c.tm_year = t.year - 1900;
+    c.tm_mon = t.month - 1;
+    c.tm_mday = t.day;
+    c.tm_hour = t.hour;
+    c.tm_min = t.minute;
+    return static_cast<int64_t>(timegm(&c)) / 60;
+}
+
+LocalTime MinuteOf(int64_t minute_number) {
+    const time_t secs = static_cast<time_t>(minute_number * 60);
+    tm c{};
+    gmtime_r(&secs, &c);
+    return {c.tm_year + 1900, c.tm_mon + 1, c.tm_mday, c.tm_hour, c.tm_min, 0, 0};
+}
+
+std::optional<LocalTime> NextDueMinute(const TScheduleChoice& choice, const LocalTime& after) {
+    const int64_t first = MinuteNumber(after) + 1;
+    for (int64_t m = first; m <= first + kLookAheadMinutes; ++m) {
+        const LocalTime minute = MinuteOf(m);
+        if (BackupDueAt(choice, minute)) return minute;
+    }
+    return std::nullopt;
+}
+
+std::string MinuteText(const LocalTime& t) {
+    return ZeroPad(t.year, 4) + "/" + ZeroPad(t.month, 2) + "/" + ZeroPad(t.day, 2) + " " +
+           ZeroPad(t.hour, 2) + ":" + ZeroPad(t.minute, 2);
+}
+
+int TMinuteAlignment::NextDelay() {
+    armed_ = Clock().Now();
+    return static_cast<int>(MsToNextMinute(*armed_));
+}
+
+int TMinuteAlignment::EarlyBy() const {
+    if (!armed_) return 0;
+    const LocalTime now = Clock().Now();
+    const int64_t left = MsToNextMinute(now);
+    return SameMinute(now, *armed_) && left <= kEarlyWakeMs ? static_cast<int>(left) : 0;
 }
 
 }  // namespace qv

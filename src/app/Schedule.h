@@ -1,5 +1,7 @@
 #pragma once
 // The once-a-minute schedule test and the date and time texts, free of widgets.
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "Clock.h"
@@ -21,5 +23,46 @@ bool DatePasses(int date_mode, int day_number);
 // 3/6/12 hours, 7 when specific_time equals tick_time character for character; anything else
 // never. tick_time is HHNN; a text that is not four digits matches nothing.
 bool TimePasses(int time_mode, const std::string& tick_time, const std::string& specific_time);
+
+// The three choices the schedule tests on every tick.
+struct TScheduleChoice {
+    int date_mode = 0;
+    int time_mode = 0;
+    std::string specific_time = "0000";
+};
+
+// The once-a-minute test at the clock's current time: the date test first, then tick_time := the
+// clock's hour and minute (read again) and the time test. tick_time is left alone when the date
+// fails.
+bool BackupDueNow(const TScheduleChoice& choice, std::string* tick_time);
+// The same test for a given minute (no clock read).
+bool BackupDueAt(const TScheduleChoice& choice, const LocalTime& minute);
+
+// Minutes counted on the local calendar (no zone, no daylight saving), for stepping from one
+// local minute to the next across days, months and years.
+int64_t MinuteNumber(const LocalTime& t);
+LocalTime MinuteOf(int64_t minute_number);
+
+// The first minute after `after`'s own minute in which a backup is due, looking at most
+// kLookAheadMinutes ahead; nothing when none is due in that time.
+constexpr int kLookAheadMinutes = 8 * 24 * 60;
+std::optional<LocalTime> NextDueMinute(const TScheduleChoice& choice, const LocalTime& after);
+
+// "YYYY/MM/DD HH:NN".
+std::string MinuteText(const LocalTime& t);
+
+// Keeps a one-minute timer on the clock's minutes: the delay to the start of the next minute,
+// and how much too early a wake came (one in the last moments of the minute it was armed in has
+// not reached its minute yet). A clock set back a whole minute is not an early wake: that minute
+// is seen, and tested, again.
+class TMinuteAlignment {
+public:
+    int NextDelay();
+    int EarlyBy() const;
+    static constexpr int kEarlyWakeMs = 3000;
+
+private:
+    std::optional<LocalTime> armed_;  // the local time the timer was last armed at
+};
 
 }  // namespace qv

@@ -1,0 +1,130 @@
+#include "BackupRunner.h"
+
+#include "BackupNaming.h"
+#include "Platform.h"
+#include "Strings.h"
+
+namespace qv {
+
+TBackupRunner::TBackupRunner(TIBBackupService& service, TLineEvent on_line)
+    : service_(service), on_line_(std::move(on_line)), context_(std::make_unique<QObject>()) {}
+
+TBackupRunner::~TBackupRunner() {
+    // No outcome is reported to an owner that is gone.
+    if (follower_) follower_->Stop(0);
+}
+
+void TBackupRunner::Line(const std::string& message, TLinePriority priority) {
+    if (on_line_) on_line_(message, priority);
+}
+
+void TBackupRunner::RunEnded(const std::string& last_line, bool succeeded) {
+    last_run_ = TRunReport{started_, last_line, succeeded};
+    if (OnRunEnded) OnRunEnded();
+}
+
+void TBackupRunner::Fill(const TBackupSettings& s, const std::string& backup_file) {
+    service_.Params().Clear();
+    service_.Params().Add("user_name=" + s.user_name);
+    service_.Params().Add("password=" + s.password);
+    service_.SetDatabaseName(s.database_name);
+    service_.SetServerName(s.server_name);
+    service_.BackupFile().Clear();
+    service_.BackupFile().Add(backup_file);
+    TProtocol protocol;
+    if (ProtocolOfIndex(s.protocol, &protocol)) service_.SetProtocol(protocol);
+}
+
+void TBackupRunner::Run(const TBackupSettings& s, const std::string& tick_time) {
+    if (follower_) {
+        // One backup at a time: a new one would pile onto the old, or write the same file.
+        Line("前次備份尚未結束", TLinePriority::Warning);
+        return;
+    }
+    settings_ = s;
+    started_ = Clock().Now();
+    const std::string name =
+        BackupName(s.naming_mode, s.time_mode, s.date_mode, s.backup_name, tick_time, started_);
+    const std::string path = BackupPath(s.backup_dir, name);
+    auto failed = [this](const std::string& database) {
+        const std::string line = "資料庫 " + database + " 服務啟動失敗";
+        Line(line, TLinePriority::Failure);
+        RunEnded(line, false);
+    };
+    try {
+        // A connection left open by an earlier run or test is closed first. Should that fail,
+        // the run fails with its own log line instead of ending the program.
+        if (service_.Active()) service_.SetActive(false);
+    } catch (const std::exception&) {
+        failed(s.database_name);
+        return;
+    }
+    try {
+        Fill(s, path);
+        service_.SetActive(true);  // the attach handler starts the backup
+    } catch (const std::exception&) {
+        failed(service_.DatabaseName());
+    }
+}
+
+void TBackupRunner::StartAttached() {
+    const std::string backup_file = service_.BackupFile()[0];
+    Line("開始備份" + backup_file, TLinePriority::Info);
+    service_.ServiceStart();
+    Line("備份結束...", TLinePriority::Info);  // accepted; the follower learns how it ends
+    Follow(backup_file);
+}
+
+void TBackupRunner::Follow(const std::string& backup_file) {
+    followed_file_ = backup_file;
+    follower_ = std::make_unique<TBackupFollower>(
+        service_,
+        [this](const TBackupOutcome& outcome) {
+            // On the follower's thread: the runner hears of it on its own thread.
+            QMetaObject::invokeMethod(
+                context_.get(),
+                [this, outcome] {
+                    try {
+                        BackupEnded(outcome);
+                    } catch (const std::exception&) {
+                        // a line that cannot be written has nowhere else to go
+                    }
+                },
+                Qt::QueuedConnection);
+        },
+        follow_poll_ms);
+}
+
+void TBackupRunner::BackupEnded(const TBackupOutcome& outcome) {
+    if (!follower_) return;
+    follower_.reset();
+    if (outcome.succeeded) {
+        const std::string line = "備份完成" + followed_file_;
+        Line(line, TLinePriority::Info);
+        RunEnded(line, true);
+        return;
+    }
+    const std::string line = "備份失敗" + followed_file_ + ":" + OneLine(outcome.message);
+    Line(line, TLinePriority::Failure);
+    RunEnded(line, false);
+}
+
+void TBackupRunner::Close() {
+    if (!follower_) return;
+    if (std::optional<TBackupOutcome> ended = follower_->Outcome()) {
+        // Ended, but its report has not been handled yet: its line now.
+        BackupEnded(*ended);
+        return;
+    }
+    // The program does not wait for the backup: it only closes its attachment, briefly.
+    Line("程式結束時備份仍在進行" + followed_file_, TLinePriority::Info);
+    follower_->Stop(kEndingDetachMs);
+    follower_.reset();
+}
+
+std::string OneLine(std::string text) {
+    for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
+    return text;
+}
+
+}  // namespace qv
