@@ -39,6 +39,8 @@ rm -rf "$fuzz_dir"
 deb_dir=$(mktemp -d)
 (cd "$deb_dir" && bash "$root/scripts/package.sh" >/dev/null)
 lintian --fail-on error --info "$deb_dir"/quorvane_*.deb
+# Its service unit, offline: verify clean and hardened (exposure 1.5 or less).
+bash scripts/check-unit.sh "$deb_dir"/quorvane_*.deb
 rm -rf "$deb_dir"
 
 run_suite build -DCMAKE_BUILD_TYPE=Debug

@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<qv::LinuxInterProcess> guard;
     if (options.mode == TDaemonOptions::Mode::Schedule) {
         guard = std::make_unique<qv::LinuxInterProcess>(setup.lock_dir);
-        if (!guard->CreateMutex(qv::InstanceLockName(setup.config)))
+        // Opening takes the lock when nobody holds it; a handle means another copy does.
+        if (guard->OpenMutex(qv::InstanceLockName(setup.config)))
             return Fail(setup.config + " is already kept by another quorvaned (lock in " +
                         setup.lock_dir + ")");
     }

@@ -23,7 +23,7 @@ prefix=$work/prefix
 cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" \
   -DCMAKE_CXX_COMPILER="$cxx" -DQUORVANE_TESTS=OFF -DQUORVANE_BENCH=OFF \
   -DCMAKE_INSTALL_PREFIX="$prefix" >"$work/build.log" 2>&1 &&
-  ninja -C "$build" -j2 Quorvane >>"$work/build.log" 2>&1 &&
+  ninja -C "$build" -j2 Quorvane quorvaned >>"$work/build.log" 2>&1 &&
   cmake --install "$build" >>"$work/build.log" 2>&1 ||
   { cat "$work/build.log"; echo "0 passed, 1 failed"; exit 1; }
 chmod -R go-w "$prefix"
