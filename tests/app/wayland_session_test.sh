@@ -33,6 +33,9 @@ wait_for() { for _ in $(seq 1 150); do eval "$1" && return 0; sleep 0.1; done; r
 faketime_lib=$(ls /usr/lib/*/faketime/libfaketime.so.1 2>/dev/null | head -1)
 [ -n "$faketime_lib" ] || fail "libfaketime is missing"
 
+# Xwayland's socket goes into /tmp/.X11-unix, which only systemd-tmpfiles or an X server makes:
+# without it (a fresh system where no X server has run yet) weston fails to start Xwayland.
+mkdir -p -m 1777 /tmp/.X11-unix 2>/dev/null
 weston --backend=headless-backend.so --socket=quorvane-wl --width=1024 --height=768 \
   --xwayland >"$work/weston.log" 2>&1 & weston_pid=$!
 wait_for "grep -q 'xserver listening on display' '$work/weston.log'" ||
