@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -181,6 +182,24 @@ TEST_F(VerifyServerTest, AScratchDirectoryTheServerCannotWriteFailsWithTheServer
     EXPECT_FALSE(o.succeeded);
     EXPECT_EQ(o.message, "I/O error during \"open O_CREAT\" operation for file \"" + scratch +
                              "\"\r\nError while trying to create file\r\nPermission denied");
+    EXPECT_FALSE(Exists(scratch));
+}
+
+// Stopped while the server restores (as at SIGTERM): no outcome. The server ends the restore
+// on its own (it holds the scratch database until then); the next verification of the file
+// replaces whatever the stopped one left.
+TEST_F(VerifyServerTest, StoppedMidwayThenVerifiedAgain) {
+    const std::string gbk = Made().gbk, scratch = ScratchDatabasePath(gbk, "");
+    std::atomic<int> reports{0};
+    {
+        TBackupVerifier verifier(Request(gbk), [&](const TVerifyOutcome&) { ++reports; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_TRUE(verifier.Stop(5000));
+    }
+    EXPECT_EQ(reports, 0);
+    EXPECT_TRUE(server.WaitUntilClosed(scratch, 30)) << scratch;
+    const TVerifyOutcome o = Verify(Request(gbk));
+    EXPECT_TRUE(o.succeeded) << o.message;
     EXPECT_FALSE(Exists(scratch));
 }
 
