@@ -29,54 +29,50 @@ using DatabaseFn = ISC_STATUS (*)(ISC_STATUS*, isc_db_handle*);  // detach, drop
 using DateFn = void (*)(const void*, void*);
 
 // Required entry points, in the order they are resolved.
-constexpr const char* kRequired[] = {"BLOB_get",
-                                     "BLOB_put",
-                                     "isc_sqlcode",
-                                     "isc_sql_interprete",
-                                     "isc_interprete",
-                                     "isc_vax_integer",
-                                     "isc_blob_info",
-                                     "isc_open_blob2",
-                                     "isc_close_blob",
-                                     "isc_get_segment",
-                                     "isc_put_segment",
-                                     "isc_create_blob2",
-                                     "isc_decode_date",
-                                     "isc_encode_date",
-                                     "isc_dsql_free_statement",
-                                     "isc_dsql_execute2",
-                                     "isc_dsql_execute",
-                                     "isc_dsql_set_cursor_name",
-                                     "isc_dsql_fetch",
-                                     "isc_dsql_sql_info",
-                                     "isc_dsql_alloc_statement2",
-                                     "isc_dsql_prepare",
-                                     "isc_dsql_describe_bind",
-                                     "isc_dsql_describe",
-                                     "isc_dsql_execute_immediate",
-                                     "isc_drop_database",
-                                     "isc_detach_database",
-                                     "isc_attach_database",
-                                     "isc_database_info",
-                                     "isc_start_multiple",
-                                     "isc_commit_transaction",
-                                     "isc_commit_retaining",
-                                     "isc_rollback_transaction",
-                                     "isc_cancel_events",
-                                     "isc_que_events",
-                                     "isc_event_counts",
-                                     "isc_event_block",
-                                     "isc_free",
-                                     "isc_add_user",
-                                     "isc_delete_user",
-                                     "isc_modify_user",
-                                     "isc_prepare_transaction",
-                                     "isc_prepare_transaction2"};
+const char* const kRequired[] = {"BLOB_get",
+                                 "BLOB_put",
+                                 "isc_sqlcode",
+                                 "isc_sql_interprete",
+                                 "isc_interprete",
+                                 "isc_vax_integer",
+                                 "isc_blob_info",
+                                 "isc_open_blob2",
+                                 "isc_close_blob",
+                                 "isc_get_segment",
+                                 "isc_put_segment",
+                                 "isc_create_blob2",
+                                 "isc_decode_date",
+                                 "isc_encode_date",
+                                 "isc_dsql_free_statement",
+                                 "isc_dsql_execute2",
+                                 "isc_dsql_execute",
+                                 "isc_dsql_set_cursor_name",
+                                 "isc_dsql_fetch",
+                                 "isc_dsql_sql_info",
+                                 "isc_dsql_alloc_statement2",
+                                 "isc_dsql_prepare",
+                                 "isc_dsql_describe_bind",
+                                 "isc_dsql_describe",
+                                 "isc_dsql_execute_immediate",
+                                 "isc_drop_database",
+                                 "isc_detach_database",
+                                 "isc_attach_database",
+                                 "isc_database_info",
+                                 "isc_start_multiple",
+                                 "isc_commit_transaction",
+                                 "isc_commit_retaining",
+                                 "isc_rollback_transaction",
+                                 "isc_cancel_events",
+                                 "isc_que_events",
+                                 "isc_event_counts",
+                                 "isc_event_block",
+                                 "isc_free",
+                                 "isc_add_user",
+                                 "isc_delete_user",
+                                 "isc_modify_user",
+                                 "isc_prepare_transaction",
+                                 "isc_prepare_transaction2"};
 static_assert(std::size(kRequired) == 43);
-constexpr size_t kDropDatabase = 25, kDetachDatabase = 26, kAttachDatabase = 27;
-static_assert(std::string_view(kRequired[kDropDatabase]) == "isc_drop_database" &&
-              std::string_view(kRequired[kDetachDatabase]) == "isc_detach_database" &&
-              std::string_view(kRequired[kAttachDatabase]) == "isc_attach_database");
 
 // The newer entry points, resolved when isc_rollback_retaining exists.
 const char* const kNewer[] = {"isc_service_attach",   "isc_service_detach",  "isc_service_query",
@@ -98,6 +94,13 @@ struct EntryTable {
     StartFn service_start = nullptr;
     DateFn date[6] = {};
 };
+
+// A required entry point's resolved address, by name.
+void* RequiredEntry(const EntryTable& t, std::string_view name) {
+    for (size_t i = 0; i < std::size(kRequired); ++i)
+        if (name == kRequired[i]) return t.required[i];
+    return nullptr;
+}
 
 struct Library {
     void* handle = nullptr;
@@ -200,9 +203,9 @@ void LoadClientLibrary() {
     for (size_t i = 0; i < std::size(kRequired); ++i) t.required[i] = Resolve(handle, kRequired[i]);
     t.sqlcode = As<SqlCodeFn>(t.required[2]);
     t.interprete = As<InterpreteFn>(t.required[4]);
-    t.drop_database = As<DatabaseFn>(t.required[kDropDatabase]);
-    t.detach_database = As<DatabaseFn>(t.required[kDetachDatabase]);
-    t.attach_database = As<AttachDatabaseFn>(t.required[kAttachDatabase]);
+    t.drop_database = As<DatabaseFn>(RequiredEntry(t, "isc_drop_database"));
+    t.detach_database = As<DatabaseFn>(RequiredEntry(t, "isc_detach_database"));
+    t.attach_database = As<AttachDatabaseFn>(RequiredEntry(t, "isc_attach_database"));
 
     int version = 0;
     if (void* rr = dlsym(handle, "isc_rollback_retaining")) {
