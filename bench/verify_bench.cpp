@@ -3,7 +3,8 @@
 // then isql-fb dropping the database), alternating, on the 2 M-row test database's backup (made
 // once). Also how soon the outcome is known once the restore has ended: the verifier's steps
 // after the end of the service's output (attach and drop), timed apart.
-//   bench/verify_bench [rounds]   (needs scripts/firebird-server.sh start --test, as root)
+//   bench/verify_bench [rounds [database]]   (the 2 M-row one by default; needs
+//   scripts/firebird-server.sh start --test)
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,12 +53,14 @@ int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
     auto env = ReadServerEnv();
     const std::string pw = env["QV_FB_PASSWORD"], dir = env["QV_FB_BACKUP_DIR"];
-    const std::string gbk = dir + "/verify-bench-big.gbk";
+    const std::string database = argc > 2 ? argv[2] : env["QV_FB_BIG_DB"];
+    const std::string own_name = database.substr(database.rfind('/') + 1);
+    const std::string gbk = dir + "/verify-bench-" + own_name + ".gbk";
     const std::string login = " -user SYSDBA -password " + Quote(pw);
     if (access(gbk.c_str(), F_OK) != 0) {
-        std::printf("backing up %s once...\n", env["QV_FB_BIG_DB"].c_str());
-        if (Shell("gbak -b -se localhost:service_mgr " + Quote(env["QV_FB_BIG_DB"]) + " " +
-                  Quote(gbk) + login) != 0) {
+        std::printf("backing up %s once...\n", database.c_str());
+        if (Shell("gbak -b -se localhost:service_mgr " + Quote(database) + " " + Quote(gbk) +
+                  login) != 0) {
             std::fprintf(stderr, "backup failed\n");
             return 1;
         }
@@ -66,7 +69,7 @@ int main(int argc, char** argv) {
     request.server_name = "localhost";
     request.user = "SYSDBA";
     request.password = pw;
-    request.database = env["QV_FB_BIG_DB"];
+    request.database = database;
     request.backup_file = gbk;
     const std::string gbak_db = dir + "/verify-bench-gbak.fdb";
     const std::string scratch = qv::ScratchDatabasePath(gbk, "");

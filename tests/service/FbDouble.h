@@ -41,7 +41,8 @@ public:
         for (auto& t : texts) p.push_back(t.c_str());
         script_(fn, 1, code, sqlcode, p.data(), static_cast<int>(p.size()));
     }
-    // The next `times` queries answer that the backup still runs.
+    // The next `times` queries answer that the action still runs (a line query: that its wait
+    // ran out with no output).
     void Running(int times) {
         for (int i = 0; i < times; ++i) script_("isc_service_query", 0, 1, 0, nullptr, 0);
     }
