@@ -103,6 +103,19 @@ struct FirebirdServer {
 
     static std::string DirOf(const std::string& p) { return p.substr(0, p.rfind('/')); }
 
+    // Waits until the server process no longer holds `path` open (as root, through /proc).
+    bool WaitUntilClosed(const std::string& path, int seconds) const {
+        std::ifstream pid_file(state_dir + "/server.pid");
+        std::string pid;
+        if (!(pid_file >> pid)) return false;
+        for (int i = 0; i < seconds * 10; ++i) {
+            if (Run("ls -l /proc/" + pid + "/fd | grep -qF -- " + Quote(" " + path)) != 0)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
     static bool WaitForFile(const std::string& path, int seconds) {
         for (int i = 0; i < seconds * 10; ++i) {
             if (access(path.c_str(), F_OK) == 0) return true;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <string_view>
 
 #include "IB.h"
 
@@ -22,6 +23,9 @@ using StartFn = ISC_STATUS (*)(ISC_STATUS*, isc_svc_handle*, isc_resv_handle*, u
 using SqlCodeFn = ISC_LONG (*)(const ISC_STATUS*);
 using InterpreteFn = ISC_LONG (*)(char*, ISC_STATUS**);
 using RollbackRetainingFn = ISC_STATUS (*)(ISC_STATUS*, void*);
+using AttachDatabaseFn = ISC_STATUS (*)(ISC_STATUS*, short, const char*, isc_db_handle*, short,
+                                        const char*);
+using DatabaseFn = ISC_STATUS (*)(ISC_STATUS*, isc_db_handle*);  // detach, drop
 using DateFn = void (*)(const void*, void*);
 
 // Required entry points, in the order they are resolved.
@@ -80,6 +84,9 @@ struct EntryTable {
     void* required[std::size(kRequired)] = {};
     SqlCodeFn sqlcode = nullptr;
     InterpreteFn interprete = nullptr;
+    AttachDatabaseFn attach_database = nullptr;
+    DatabaseFn detach_database = nullptr;
+    DatabaseFn drop_database = nullptr;
     RollbackRetainingFn rollback_retaining = nullptr;
     AttachFn service_attach = nullptr;
     DetachFn service_detach = nullptr;
@@ -87,6 +94,13 @@ struct EntryTable {
     StartFn service_start = nullptr;
     DateFn date[6] = {};
 };
+
+// A required entry point's resolved address, by name.
+void* RequiredEntry(const EntryTable& t, std::string_view name) {
+    for (size_t i = 0; i < std::size(kRequired); ++i)
+        if (name == kRequired[i]) return t.required[i];
+    return nullptr;
+}
 
 struct Library {
     void* handle = nullptr;
@@ -189,6 +203,9 @@ void LoadClientLibrary() {
     for (size_t i = 0; i < std::size(kRequired); ++i) t.required[i] = Resolve(handle, kRequired[i]);
     t.sqlcode = As<SqlCodeFn>(t.required[2]);
     t.interprete = As<InterpreteFn>(t.required[4]);
+    t.drop_database = As<DatabaseFn>(RequiredEntry(t, "isc_drop_database"));
+    t.detach_database = As<DatabaseFn>(RequiredEntry(t, "isc_detach_database"));
+    t.attach_database = As<AttachDatabaseFn>(RequiredEntry(t, "isc_attach_database"));
 
     int version = 0;
     if (void* rr = dlsym(handle, "isc_rollback_retaining")) {
@@ -314,6 +331,19 @@ ISC_STATUS ServiceQuery(ISC_STATUS* status, isc_svc_handle* handle, isc_resv_han
 
 ISC_LONG Interprete(char* buffer, const ISC_STATUS** cursor) {
     return Table().interprete(buffer, const_cast<ISC_STATUS**>(cursor));
+}
+
+ISC_STATUS AttachDatabase(ISC_STATUS* status, short name_length, const char* name,
+                          isc_db_handle* handle, short dpb_length, const char* dpb) {
+    return Table().attach_database(status, name_length, name, handle, dpb_length, dpb);
+}
+
+ISC_STATUS DetachDatabase(ISC_STATUS* status, isc_db_handle* handle) {
+    return Table().detach_database(status, handle);
+}
+
+ISC_STATUS DropDatabase(ISC_STATUS* status, isc_db_handle* handle) {
+    return Table().drop_database(status, handle);
 }
 
 }  // namespace ClientLibrary

@@ -65,6 +65,12 @@ ISC_STATUS ServiceQuery(ISC_STATUS* status, isc_svc_handle* handle, isc_resv_han
                         const char* request, unsigned short buffer_length, char* buffer);
 ISC_LONG SqlCode(const ISC_STATUS* status);
 ISC_LONG Interprete(char* buffer, const ISC_STATUS** cursor);
+// A database attachment (a verification's scratch database): attach, detach, drop (which also
+// detaches).
+ISC_STATUS AttachDatabase(ISC_STATUS* status, short name_length, const char* name,
+                          isc_db_handle* handle, short dpb_length, const char* dpb);
+ISC_STATUS DetachDatabase(ISC_STATUS* status, isc_db_handle* handle);
+ISC_STATUS DropDatabase(ISC_STATUS* status, isc_db_handle* handle);
 }  // namespace ClientLibrary
 
 }  // namespace qv

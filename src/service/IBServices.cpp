@@ -104,17 +104,22 @@ void TIBCustomService::TraceReport(const std::string& what) const {
 }
 
 std::string TIBCustomService::ConnectString() const {
-    switch (protocol_) {
+    return ConnectStringFor(protocol_, server_name_, "service_mgr");
+}
+
+std::string TIBCustomService::ConnectStringFor(TProtocol protocol, const std::string& server,
+                                               const std::string& object) {
+    switch (protocol) {
         case TProtocol::TCP:
-            return server_name_ + ":service_mgr";
+            return server + ":" + object;
         case TProtocol::SPX:
-            return server_name_ + "@service_mgr";
+            return server + "@" + object;
         case TProtocol::NamedPipe:
-            return "\\\\" + server_name_ + "\\service_mgr";
+            return "\\\\" + server + "\\" + object;
         case TProtocol::Local:
             break;
     }
-    return "service_mgr";
+    return object;
 }
 
 std::string TIBCustomService::BuildAttachBlock() const {
@@ -293,25 +298,50 @@ const std::string& TIBControlAndQueryService::RunningQueryRequest() {
     return request;
 }
 
-bool TIBControlAndQueryService::IsServiceRunning() {
+const std::string& TIBControlAndQueryService::LineQueryRequest() {
+    static const std::string request(1, static_cast<char>(isc_info_svc_line));
+    return request;
+}
+
+std::string TIBControlAndQueryService::Query(const std::string& request) {
     CheckActive();
     const size_t size = static_cast<size_t>(std::clamp(buffer_size_, 16, 65535));
     auto answer = std::make_shared<std::string>(size, '\0');
     auto slot = std::make_shared<isc_svc_handle>(HandleRef());
-    CallWithin([slot, answer] {
+    CallWithin([slot, answer, request] {
         const std::string& send = RunningQuerySend();
-        const std::string& request = RunningQueryRequest();
         if (ClientLibrary::ServiceQuery(
                 StatusVector(), slot.get(), nullptr, static_cast<unsigned short>(send.size()),
                 send.data(), static_cast<unsigned short>(request.size()), request.data(),
                 static_cast<unsigned short>(answer->size()), answer->data()) > 0)
             RaiseStatusError();
     });
+    return *answer;
+}
+
+bool TIBControlAndQueryService::IsServiceRunning() {
+    const std::string answer = Query(RunningQueryRequest());
     // The item, then a 4-byte little-endian integer: 1 while the action runs, 0 once it ended.
-    const auto* a = reinterpret_cast<const unsigned char*>(answer->data());
+    const auto* a = reinterpret_cast<const unsigned char*>(answer.data());
     if (a[0] != isc_info_svc_running) RaiseClientError(ClientErrorCode::ServiceAnswerUnknown);
     const uint32_t running = a[1] | a[2] << 8 | a[3] << 16 | static_cast<uint32_t>(a[4]) << 24;
     return running != 0;
+}
+
+std::string TIBControlAndQueryService::GetNextLine() {
+    if (output_ended_) return {};
+    const std::string answer = Query(LineQueryRequest());
+    // The item, a 2-byte little-endian length, the line; then a flag when the wait ran out
+    // (isc_info_svc_timeout) or nothing was ready (isc_info_data_not_ready). An empty line
+    // without either flag is the end of the output: the action has ended.
+    const auto* a = reinterpret_cast<const unsigned char*>(answer.data());
+    if (a[0] != isc_info_svc_line) RaiseClientError(ClientErrorCode::ServiceAnswerUnknown);
+    const size_t length = a[1] | static_cast<size_t>(a[2]) << 8;
+    if (3 + length >= answer.size()) RaiseClientError(ClientErrorCode::ServiceAnswerUnknown);
+    const unsigned char after = a[3 + length];
+    if (length == 0 && after != isc_info_svc_timeout && after != isc_info_data_not_ready)
+        output_ended_ = true;
+    return answer.substr(3, length);
 }
 
 void TIBBackupService::PrepareStartRequest() {
@@ -336,6 +366,22 @@ void TIBBackupService::PrepareStartRequest() {
             AppendIntegerItem(*length, isc_spb_bkp_length);
         }
     }
+}
+
+void TIBRestoreService::PrepareStartRequest() {
+    if (database_name_.empty()) RaiseClientError(ClientErrorCode::StartParamsMissing);
+    SetAction(isc_action_svc_restore);
+    start_params_.assign(1, static_cast<char>(isc_action_svc_restore));
+    bool any_file = false;
+    for (const std::string& line : backup_file_.Lines()) {
+        if (Trim(line).empty()) continue;
+        AppendStringItem(line, isc_spb_bkp_file);
+        any_file = true;
+    }
+    if (!any_file) RaiseClientError(ClientErrorCode::StartParamsMissing);
+    AppendStringItem(database_name_, isc_spb_dbname);
+    AppendIntegerItem(static_cast<int32_t>(options_), isc_spb_options);
+    if (Verbose()) start_params_ += static_cast<char>(isc_spb_verbose);
 }
 
 }  // namespace qv

@@ -56,6 +56,11 @@ public:
 
     // The service name for ServerName and Protocol ("host:service_mgr", ...).
     std::string ConnectString() const;
+    // The name by which a client reaches `object` (the service manager, or a database path as
+    // the server sees it) on `server` over `protocol`: "host:object", "host@object",
+    // "\\host\object", or the object alone for Local.
+    static std::string ConnectStringFor(TProtocol protocol, const std::string& server,
+                                        const std::string& object);
     // The attach parameter block last built from Params.
     const std::string& AttachBlock() const { return attach_block_; }
     isc_svc_handle Handle() const { return handle_; }
@@ -138,6 +143,15 @@ public:
     static const std::string& RunningQuerySend();
     static const std::string& RunningQueryRequest();
 
+    // Asks for the started action's next line of output, which the server holds back for at
+    // most a second: the line, or "" when none came meanwhile or the output has ended (then
+    // OutputEnded is true). The server holds a verbose action while nobody reads its output,
+    // so an action followed this way is read until OutputEnded. An action that failed comes
+    // back as its failure status, raised as an exception.
+    std::string GetNextLine();
+    // The line query's receive items, as sent (the send items are RunningQuerySend's).
+    static const std::string& LineQueryRequest();
+
 protected:
     void SetAction(int action) {
         action_ = action;
@@ -145,6 +159,9 @@ protected:
     }
 
 private:
+    // One query over the open attachment; the answer as the server wrote it.
+    std::string Query(const std::string& request);
+
     int action_ = 0;
     bool output_ended_ = false;
 };
@@ -191,6 +208,40 @@ private:
     int32_t blocking_factor_ = 0;
     std::string database_name_;
     TBackupOptions options_ = 0;
+};
+
+enum TRestoreOption : uint32_t {
+    DeactivateIndexes = isc_spb_res_deactivate_idx,
+    NoShadow = isc_spb_res_no_shadow,
+    NoValidityCheck = isc_spb_res_no_validity,
+    OneRelationAtATime = isc_spb_res_one_at_a_time,
+    Replace = isc_spb_res_replace,
+    CreateNewDB = isc_spb_res_create,
+    UseAllSpace = isc_spb_res_use_all_space,
+};
+using TRestoreOptions = uint32_t;  // OR of TRestoreOption bits
+
+// Restores backup files into a database on the server:
+// 02, each file (05 len16 name), database (6A len16 path), options (6C 4-byte), verbose (6B).
+class TIBRestoreService : public TIBBackupRestoreService {
+public:
+    explicit TIBRestoreService(TComponent* owner) : TIBBackupRestoreService(owner) {}
+
+    TStringList& BackupFile() { return backup_file_; }
+    void SetBackupFile(const TStringList& value) { backup_file_.Assign(value); }
+    // The database to create, as the server sees its path.
+    const std::string& DatabaseName() const { return database_name_; }
+    void SetDatabaseName(const std::string& value) { database_name_ = value; }
+    TRestoreOptions Options() const { return options_; }
+    void SetOptions(TRestoreOptions value) { options_ = value; }
+
+protected:
+    void PrepareStartRequest() override;
+
+private:
+    TStringList backup_file_;
+    std::string database_name_;
+    TRestoreOptions options_ = CreateNewDB;
 };
 
 }  // namespace qv

@@ -41,9 +41,15 @@ public:
         for (auto& t : texts) p.push_back(t.c_str());
         script_(fn, 1, code, sqlcode, p.data(), static_cast<int>(p.size()));
     }
-    // The next `times` queries answer that the backup still runs.
+    // The next `times` queries answer that the action still runs (a line query: that its wait
+    // ran out with no output).
     void Running(int times) {
         for (int i = 0; i < times; ++i) script_("isc_service_query", 0, 1, 0, nullptr, 0);
+    }
+    // The next line query answers with this line of output.
+    void Output(const std::string& line) {
+        const char* text = line.c_str();
+        script_("isc_service_query", 0, 0, 0, &text, 1);
     }
     // The next call of fn answers ms late.
     void Stall(const char* fn, int ms) { stall_(fn, ms); }
@@ -51,20 +57,30 @@ public:
     void HookSignalsOnAttach() { hook_(); }
     bool SignalsHooked() const { return hooked_() != 0; }
     // Services calls only (the status-text calls are left out).
-    std::vector<FbdCall> ServiceCalls() const {
-        std::vector<FbdCall> out;
-        for (int i = 0; i < count_(); ++i)
-            if (call_(i)->name.rfind("isc_service_", 0) == 0) out.push_back(*call_(i));
-        return out;
-    }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> out;
-        for (auto& c : ServiceCalls()) out.push_back(c.name);
-        return out;
-    }
+    std::vector<FbdCall> ServiceCalls() const { return Calls(false); }
+    std::vector<std::string> Names() const { return NamesOf(ServiceCalls()); }
+    // Services and database calls, in order.
+    std::vector<FbdCall> ClientCalls() const { return Calls(true); }
+    std::vector<std::string> ClientNames() const { return NamesOf(ClientCalls()); }
     int OpenHandles() const { return open_(); }
 
 private:
+    std::vector<FbdCall> Calls(bool with_database) const {
+        std::vector<FbdCall> out;
+        for (int i = 0; i < count_(); ++i) {
+            const std::string& name = call_(i)->name;
+            const bool database = name.size() > 9 && name.rfind("_database") == name.size() - 9;
+            if (name.rfind("isc_service_", 0) == 0 || (with_database && database))
+                out.push_back(*call_(i));
+        }
+        return out;
+    }
+    static std::vector<std::string> NamesOf(const std::vector<FbdCall>& calls) {
+        std::vector<std::string> out;
+        for (auto& c : calls) out.push_back(c.name);
+        return out;
+    }
+
     void* handle_ = nullptr;
     fbd_reset_fn reset_ = nullptr;
     fbd_script_fn script_ = nullptr;

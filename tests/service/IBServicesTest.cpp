@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "BackupFollower.h"
+#include "BackupVerifier.h"
 
 #include "FbDouble.h"
 #include "IB.h"
@@ -481,6 +482,189 @@ TEST_F(ServiceTest, BufferSizeDefaultAndChange) {
     EXPECT_EQ(svc->BufferSize(), 32000);
     svc->SetBufferSize(1024);
     EXPECT_EQ(svc->BufferSize(), 1024);
+}
+
+TEST_F(ServiceTest, RestoreRequestNeedsAFileAndADatabase) {
+    TIBRestoreService restore(nullptr);
+    restore.SetLoginPrompt(false);
+    restore.SetProtocol(TProtocol::Local);
+    restore.SetActive(true);
+    EXPECT_EQ(restore.Options(), CreateNewDB);
+    restore.SetDatabaseName("/d/x.fdb");
+    restore.BackupFile().Add("  ");
+    EXPECT_EQ(Raised<EIBClientError>([&] { restore.ServiceStart(); }),
+              "start Parameters missing or incorrect");
+    restore.BackupFile().Add("a.gbk");
+    restore.SetDatabaseName("");
+    EXPECT_EQ(Raised<EIBClientError>([&] { restore.ServiceStart(); }),
+              "start Parameters missing or incorrect");
+    EXPECT_EQ(dbl->Names(), std::vector<std::string>{"isc_service_attach"});
+}
+
+TEST(ScratchDatabase, NameBesideTheBackupOrInTheGivenDirectory) {
+    EXPECT_EQ(ScratchDatabasePath("/var/bak/Day07.gbk", ""), "/var/bak/Day07.gbk.verify.fdb");
+    EXPECT_EQ(ScratchDatabasePath("/var/bak/Day07.gbk", "/scratch"),
+              "/scratch/Day07.gbk.verify.fdb");
+    EXPECT_EQ(ScratchDatabasePath("/var/bak/Day07.gbk", "/scratch/"),
+              "/scratch/Day07.gbk.verify.fdb");
+    EXPECT_EQ(ScratchDatabasePath("D:\\bak\\Day07.gbk", ""), "D:\\bak\\Day07.gbk.verify.fdb");
+    EXPECT_EQ(ScratchDatabasePath("D:\\bak\\Day07.gbk", "E:\\tmp"),
+              "E:\\tmp\\Day07.gbk.verify.fdb");
+    EXPECT_EQ(ScratchDatabasePath("Day07.gbk", ""), "Day07.gbk.verify.fdb");
+}
+
+TEST(ScratchDatabase, RestoreFinishedByTextOrByNumber) {
+    EXPECT_TRUE(IsRestoreFinishedLine("gbak:finishing, closing, and going home "));
+    EXPECT_TRUE(IsRestoreFinishedLine("can't format message 12:88 -- message text not found"));
+    EXPECT_TRUE(IsRestoreFinishedLine("gbak:can't format message 12:88"));
+    EXPECT_FALSE(IsRestoreFinishedLine("can't format message 12:880 -- message text not found"));
+    EXPECT_FALSE(IsRestoreFinishedLine("can't format message 12:124 -- message text not found"));
+    EXPECT_FALSE(IsRestoreFinishedLine("gbak:restoring data for table T "));
+    EXPECT_FALSE(IsRestoreFinishedLine(""));
+}
+
+class VerifyTest : public ServiceTest {
+protected:
+    TVerifyRequest Request() {
+        TVerifyRequest r;
+        r.server_name = "localhost";
+        r.user = "SYSDBA";
+        r.password = "tidewater";
+        r.database = "/var/lib/firebird/data/t.fdb";
+        r.backup_file = "/var/bak/Day07.gbk";
+        r.call_timeout_ms = 200;
+        return r;
+    }
+    // Runs a verification to its end: the outcomes reported (one expected).
+    std::vector<TVerifyOutcome> Verify(const TVerifyRequest& request) {
+        std::mutex mu;
+        std::vector<TVerifyOutcome> seen;
+        TBackupVerifier verifier(request, [&](const TVerifyOutcome& o) {
+            std::lock_guard lock(mu);
+            seen.push_back(o);
+        });
+        for (int i = 0; i < 500 && !verifier.Finished(); ++i) Sleep(10);
+        EXPECT_TRUE(verifier.Finished());
+        std::lock_guard lock(mu);
+        return seen;
+    }
+    void CompleteOutput() {
+        dbl->Output("gbak:opened file /var/bak/Day07.gbk ");
+        dbl->Running(1);  // a wait that brought nothing
+        dbl->Output("gbak:finishing, closing, and going home ");
+        dbl->Output("gbak:adjusting the ONLINE and FORCED WRITES flags ");
+    }
+    const std::string scratch = "/var/bak/Day07.gbk.verify.fdb";
+};
+
+TEST_F(VerifyTest, RestoresFollowsTheOutputToItsEndThenAttachesAndDrops) {
+    CompleteOutput();
+    auto seen = Verify(Request());
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_TRUE(seen[0].succeeded);
+    EXPECT_EQ(seen[0].message, "");
+    auto calls = dbl->ClientCalls();
+    EXPECT_EQ(
+        dbl->ClientNames(),
+        (std::vector<std::string>{"isc_service_attach", "isc_service_start", "isc_service_query",
+                                  "isc_service_query", "isc_service_query", "isc_service_query",
+                                  "isc_service_query", "isc_service_detach", "isc_attach_database",
+                                  "isc_drop_database"}));
+    // Restore: the file, the scratch database, create and replace, verbose; nothing else.
+    EXPECT_EQ(Bytes(calls[1].data), Cat({{0x02, 0x05, 18, 0},
+                                         Bytes("/var/bak/Day07.gbk"),
+                                         {0x6A, 29, 0},
+                                         Bytes(scratch),
+                                         {0x6C, 0x00, 0x30, 0x00, 0x00, 0x6B}}));
+    EXPECT_EQ(Bytes(calls[2].data), (std::vector<int>{64, 1, 0, 0, 0}));  // wait at most 1 s
+    EXPECT_EQ(Bytes(calls[2].spb), (std::vector<int>{62}));               // isc_info_svc_line
+    EXPECT_EQ(calls[8].data, "localhost:" + scratch);
+    EXPECT_EQ(Bytes(calls[8].spb),
+              Cat({{0x01, 0x1C, 0x06}, Bytes("SYSDBA"), {0x1D, 0x09}, Bytes("tidewater")}));
+    EXPECT_EQ(calls[9].handle_in, 1002u);  // the database attachment's own handle
+    EXPECT_EQ(dbl->OpenHandles(), 0);
+}
+
+TEST_F(VerifyTest, OutcomesOfTheServersAnswers) {
+    const std::vector<std::string> failed_restore{"expected backup description record",
+                                                  "Exiting before completion due to errors"};
+    struct Case {
+        const char* what;
+        std::function<void()> script;
+        bool succeeded;
+        std::string message;
+        bool drops;  // the scratch database is attached and dropped afterwards
+    } cases[] = {
+        {"closing message by number",
+         [&] { dbl->Output("can't format message 12:88 -- message text not found"); }, true, "",
+         true},
+        {"a quiet end before the closing message",
+         [&] {
+             dbl->Output("gbak:restoring data for table T ");
+             dbl->Fail("isc_attach_database", 335544344, -902, {"gone"});  // nothing to drop
+         },
+         false, kBackupIncomplete, false},
+        {"the restore's failure status",
+         [&] { dbl->Fail("isc_service_query", 336330835, -901, failed_restore); }, false,
+         "expected backup description record\r\nExiting before completion due to errors", true},
+        {"a database that cannot be attached after the end",
+         [&] {
+             CompleteOutput();
+             dbl->Fail("isc_attach_database", 335544335, -902, {"database file appears corrupt"});
+         },
+         false, "database file appears corrupt", false},
+        {"a drop refused",
+         [&] {
+             CompleteOutput();
+             dbl->Fail("isc_drop_database", 335544510, -901,
+                       {"lock time-out on wait transaction", "object is in use"});
+         },
+         false, "lock time-out on wait transaction\r\nobject is in use", true},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        dbl->Reset();
+        c.script();
+        auto seen = Verify(Request());
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].succeeded, c.succeeded);
+        EXPECT_EQ(seen[0].message, c.message);
+        auto names = dbl->ClientNames();
+        const bool dropped = std::count(names.begin(), names.end(), "isc_drop_database") > 0;
+        EXPECT_EQ(dropped, c.drops);
+        EXPECT_EQ(dbl->OpenHandles(), 0);
+    }
+}
+
+// The database itself is never restored over (the backup file cannot be: the scratch name is
+// the backup's own name and more).
+TEST_F(VerifyTest, TheScratchNameIsNeverTheDatabase) {
+    for (const char* database :
+         {"/var/bak//Day07.gbk.verify.fdb", "/data/./Day07.gbk.verify.fdb"}) {
+        TVerifyRequest r = Request();
+        r.database = database;
+        r.scratch_dir = database[1] == 'd' ? "/data/" : "";
+        auto seen = Verify(r);
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_FALSE(seen[0].succeeded);
+        EXPECT_EQ(seen[0].message, kScratchNameTaken);
+    }
+    EXPECT_TRUE(dbl->ClientCalls().empty());  // nothing restored
+}
+
+TEST_F(VerifyTest, StopEndsAVerificationThatRunsOnWithoutAnOutcome) {
+    dbl->Running(100000);
+    std::atomic<int> reports{0};
+    TBackupVerifier verifier(Request(), [&](const TVerifyOutcome&) { ++reports; });
+    Sleep(50);
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_TRUE(verifier.Stop(2000));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1500));
+    EXPECT_EQ(reports, 0);
+    EXPECT_FALSE(verifier.Outcome());
+    EXPECT_EQ(dbl->OpenHandles(), 0);
+    auto names = dbl->ClientNames();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "isc_attach_database"), 0);
 }
 
 }  // namespace

@@ -177,9 +177,6 @@ FBD_DUMMY(isc_dsql_prepare)
 FBD_DUMMY(isc_dsql_describe_bind)
 FBD_DUMMY(isc_dsql_describe)
 FBD_DUMMY(isc_dsql_execute_immediate)
-FBD_DUMMY(isc_drop_database)
-FBD_DUMMY(isc_detach_database)
-FBD_DUMMY(isc_attach_database)
 FBD_DUMMY(isc_database_info)
 FBD_DUMMY(isc_start_multiple)
 FBD_DUMMY(isc_commit_transaction)
@@ -195,6 +192,51 @@ FBD_DUMMY(isc_delete_user)
 FBD_DUMMY(isc_modify_user)
 FBD_DUMMY(isc_prepare_transaction)
 FBD_DUMMY(isc_prepare_transaction2)
+
+// A database attachment: records the name and parameter block, answers as scripted, and keeps
+// the handle open until a detach or a drop.
+FBD_EXPORT ISC_STATUS isc_attach_database(ISC_STATUS* status, short name_length, const char* name,
+                                          Handle* handle, short dpb_length, const char* dpb) {
+    Stall("isc_attach_database");
+    std::lock_guard lock(S().mu);
+    Record({"isc_attach_database", std::string(name, static_cast<size_t>(name_length)),
+            std::string(dpb, static_cast<size_t>(dpb_length)), *handle, 0});
+    Outcome o = Next("isc_attach_database");
+    if (o.result == 0) {
+        *handle = S().next_handle++;
+        S().open_handles.push_back(*handle);
+    }
+    return Finish(status, o);
+}
+
+namespace {
+// Detach and drop: a scripted failure leaves the handle open (a drop refused while others
+// hold the database), a success closes it.
+ISC_STATUS CloseDatabase(const char* fn, ISC_STATUS* status, Handle* handle) {
+    Stall(fn);
+    std::lock_guard lock(S().mu);
+    Record({fn, {}, {}, *handle, 0});
+    Outcome o = Next(fn);
+    if (o.result == 0) {
+        auto& open = S().open_handles;
+        for (size_t i = 0; i < open.size(); ++i)
+            if (open[i] == *handle) {
+                open.erase(open.begin() + static_cast<long>(i));
+                break;
+            }
+        *handle = 0;
+    }
+    return Finish(status, o);
+}
+}  // namespace
+
+FBD_EXPORT ISC_STATUS isc_detach_database(ISC_STATUS* status, Handle* handle) {
+    return CloseDatabase("isc_detach_database", status, handle);
+}
+
+FBD_EXPORT ISC_STATUS isc_drop_database(ISC_STATUS* status, Handle* handle) {
+    return CloseDatabase("isc_drop_database", status, handle);
+}
 
 FBD_EXPORT ISC_LONG isc_sqlcode(const ISC_STATUS* status) {
     std::lock_guard lock(S().mu);
@@ -273,8 +315,10 @@ FBD_EXPORT ISC_STATUS isc_service_start(ISC_STATUS* status, Handle* handle, ISC_
     return Finish(status, Next("isc_service_start"));
 }
 
-// Answers isc_info_svc_running: scripted successes carry the running value in `code` (none
-// scripted: 0, the backup has ended); a scripted failure is the backup's failure status.
+// Answers isc_info_svc_running and isc_info_svc_line. A scripted success carries, for the
+// running item, the running value in `code`; for the line item, one line of output in its text,
+// or (code 1, no text) a wait that ran out with nothing to read. None scripted: the action has
+// ended (running 0; an empty line without a flag). A scripted failure is the action's failure.
 FBD_EXPORT ISC_STATUS isc_service_query(ISC_STATUS* status, Handle* handle, ISC_LONG* reserved,
                                         unsigned short send_length, const char* send,
                                         unsigned short request_length, const char* request,
@@ -284,7 +328,15 @@ FBD_EXPORT ISC_STATUS isc_service_query(ISC_STATUS* status, Handle* handle, ISC_
     Record({"isc_service_query", std::string(send, send_length),
             std::string(request, request_length), *handle, reserved == nullptr ? 0 : 1});
     Outcome o = Next("isc_service_query");
-    if (o.result == 0 && buffer_length >= 6) {
+    const bool line_item = request_length > 0 && request[0] == 62;
+    if (o.result == 0 && line_item) {
+        const std::string line = o.texts.empty() ? std::string() : o.texts[0];
+        std::string answer{62, char(line.size() & 0xFF), char(line.size() >> 8 & 0xFF)};
+        answer += line;
+        if (line.empty() && o.code == 1) answer += char(64);  // isc_info_svc_timeout
+        answer += char(1);                                    // isc_info_end
+        if (answer.size() <= buffer_length) std::memcpy(buffer, answer.data(), answer.size());
+    } else if (o.result == 0 && buffer_length >= 6) {
         const auto v = static_cast<uint32_t>(o.code);
         const char answer[6] = {
             67, char(v & 0xFF), char(v >> 8 & 0xFF), char(v >> 16 & 0xFF), char(v >> 24 & 0xFF), 1};
