@@ -20,7 +20,7 @@ state=${QV_FB_STATE:-/var/lib/quorvane-fb}/env
 if [ -f "$state" ] && [ ! -e "$PROGRAM_DIR/Quorvane.ini" ] && bash scripts/firebird-server.sh status; then
   . "$state"
   (umask 077
-   printf '[Para]\r\nSERVERNAME=localhost\r\nDATABASENAME=%s\r\nUSERNAME=%s\r\nPASSWORD=%s\r\nBACKUPDIR=%s\r\nPROTOCAL=3\r\nBACKUPMODE=0\r\nNAMETYPE=0\r\nTIMEMODE=0\r\n' \
+   printf '[Para]\r\nSERVERNAME=localhost\r\nDATABASENAME=%s\r\nUSERNAME=%s\r\nPASSWORD=%s\r\nBACKUPDIR=%s\r\nPROTOCAL=3\r\nBACKUPMODE=0\r\nNAMETYPE=0\r\nTIMEMODE=0\r\nVERIFY=1\r\n' \
      "$QV_FB_SAMPLE_DB" "$QV_FB_USER" "$QV_FB_PASSWORD" "$QV_FB_BACKUP_DIR" >"$PROGRAM_DIR/Quorvane.ini")
   echo "Wrote $PROGRAM_DIR/Quorvane.ini for the sample: a backup of $QV_FB_SAMPLE_DB every 5 minutes" >&2
   echo "into $QV_FB_BACKUP_DIR. The log is $PROGRAM_DIR/PROC_LOG.TXT (備份記錄 opens it); at the next" >&2

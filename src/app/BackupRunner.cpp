@@ -12,6 +12,7 @@ TBackupRunner::TBackupRunner(TIBBackupService& service, TLineEvent on_line)
 TBackupRunner::~TBackupRunner() {
     // No outcome is reported to an owner that is gone.
     if (follower_) follower_->Stop(0);
+    if (verifier_) verifier_->Stop(0);
 }
 
 void TBackupRunner::Line(const std::string& message, TLinePriority priority) {
@@ -36,8 +37,9 @@ void TBackupRunner::Fill(const TBackupSettings& s, const std::string& backup_fil
 }
 
 void TBackupRunner::Run(const TBackupSettings& s, const std::string& tick_time) {
-    if (follower_) {
-        // One backup at a time: a new one would pile onto the old, or write the same file.
+    if (Busy()) {
+        // One run at a time (a backup and its verification): a new one would pile onto the old,
+        // or write the same file.
         Line("前次備份尚未結束", TLinePriority::Warning);
         return;
     }
@@ -75,23 +77,24 @@ void TBackupRunner::StartAttached() {
     Follow(backup_file);
 }
 
+template <class Outcome>
+void TBackupRunner::Deliver(const Outcome& outcome, void (TBackupRunner::*ended)(const Outcome&)) {
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [this, outcome, ended] {
+            try {
+                (this->*ended)(outcome);
+            } catch (const std::exception&) {
+                // a line that cannot be written has nowhere else to go
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 void TBackupRunner::Follow(const std::string& backup_file) {
     followed_file_ = backup_file;
     follower_ = std::make_unique<TBackupFollower>(
-        service_,
-        [this](const TBackupOutcome& outcome) {
-            // On the follower's thread: the runner hears of it on its own thread.
-            QMetaObject::invokeMethod(
-                context_.get(),
-                [this, outcome] {
-                    try {
-                        BackupEnded(outcome);
-                    } catch (const std::exception&) {
-                        // a line that cannot be written has nowhere else to go
-                    }
-                },
-                Qt::QueuedConnection);
-        },
+        service_, [this](const TBackupOutcome& o) { Deliver(o, &TBackupRunner::BackupEnded); },
         follow_poll_ms);
 }
 
@@ -101,7 +104,10 @@ void TBackupRunner::BackupEnded(const TBackupOutcome& outcome) {
     if (outcome.succeeded) {
         const std::string line = "備份完成" + followed_file_;
         Line(line, TLinePriority::Info);
-        RunEnded(line, true);
+        if (settings_.verify && !closing_)
+            StartVerifying();  // the run ends with the verification's line
+        else
+            RunEnded(line, true);
         return;
     }
     const std::string line = "備份失敗" + followed_file_ + ":" + OneLine(outcome.message);
@@ -109,17 +115,73 @@ void TBackupRunner::BackupEnded(const TBackupOutcome& outcome) {
     RunEnded(line, false);
 }
 
-void TBackupRunner::Close() {
-    if (!follower_) return;
-    if (std::optional<TBackupOutcome> ended = follower_->Outcome()) {
-        // Ended, but its report has not been handled yet: its line now.
-        BackupEnded(*ended);
+void TBackupRunner::Verify(const TBackupSettings& s, const std::string& backup_file) {
+    if (Busy()) {
+        Line("前次備份尚未結束", TLinePriority::Warning);
         return;
     }
-    // The program does not wait for the backup: it only closes its attachment, briefly.
-    Line("程式結束時備份仍在進行" + followed_file_, TLinePriority::Info);
-    follower_->Stop(kEndingDetachMs);
-    follower_.reset();
+    settings_ = s;
+    started_ = Clock().Now();
+    followed_file_ = backup_file;
+    TProtocol protocol = TProtocol::TCP;
+    ProtocolOfIndex(s.protocol, &protocol);
+    service_.SetProtocol(protocol);
+    service_.SetServerName(s.server_name);
+    StartVerifying();
+}
+
+void TBackupRunner::StartVerifying() {
+    TVerifyRequest request;
+    // The server as the backup reached it.
+    request.server_name = service_.ServerName();
+    request.protocol = service_.Protocol();
+    request.user = settings_.user_name;
+    request.password = settings_.password;
+    request.database = settings_.database_name;
+    request.backup_file = followed_file_;
+    request.scratch_dir = Trim(settings_.verify_dir);
+    verifier_ = std::make_unique<TBackupVerifier>(
+        request, [this](const TVerifyOutcome& o) { Deliver(o, &TBackupRunner::VerifyEnded); });
+}
+
+void TBackupRunner::VerifyEnded(const TVerifyOutcome& outcome) {
+    if (!verifier_) return;
+    verifier_.reset();
+    if (outcome.succeeded) {
+        const std::string line = "驗證完成" + followed_file_;
+        Line(line, TLinePriority::Info);
+        RunEnded(line, true);
+        return;
+    }
+    const std::string line = "驗證失敗" + followed_file_ + ":" + OneLine(outcome.message);
+    Line(line, TLinePriority::Failure);
+    RunEnded(line, false);
+}
+
+void TBackupRunner::Close() {
+    closing_ = true;
+    if (follower_) {
+        if (std::optional<TBackupOutcome> ended = follower_->Outcome()) {
+            // Ended, but its report has not been handled yet: its line now.
+            BackupEnded(*ended);
+        } else {
+            // The program does not wait for the backup: it only closes its attachment, briefly.
+            Line("程式結束時備份仍在進行" + followed_file_, TLinePriority::Info);
+            follower_->Stop(kEndingDetachMs);
+            follower_.reset();
+        }
+    }
+    if (verifier_) {
+        if (std::optional<TVerifyOutcome> ended = verifier_->Outcome()) {
+            VerifyEnded(*ended);
+        } else {
+            // The server finishes or abandons the restore on its own; the next verification
+            // replaces the scratch database it leaves.
+            Line("程式結束時驗證仍在進行" + followed_file_, TLinePriority::Info);
+            verifier_->Stop(kEndingDetachMs);
+            verifier_.reset();
+        }
+    }
 }
 
 std::string OneLine(std::string text) {

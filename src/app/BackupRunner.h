@@ -10,6 +10,7 @@
 
 #include "BackupFollower.h"
 #include "BackupSettings.h"
+#include "BackupVerifier.h"
 #include "Clock.h"
 #include "IBServices.h"
 
@@ -44,9 +45,12 @@ public:
     void Run(const TBackupSettings& settings, const std::string& tick_time);
     // The attach handler's work in a run: logs, starts the backup, follows it.
     void StartAttached();
+    // Restores a backup file (a path on the server) into a scratch database and drops it, as
+    // after a completed backup when verification is on; a run of its own.
+    void Verify(const TBackupSettings& settings, const std::string& backup_file);
 
-    // Whether a started run is still being followed to its end.
-    bool Busy() const { return follower_ != nullptr; }
+    // Whether a started run (a backup and its verification) has not ended yet.
+    bool Busy() const { return follower_ != nullptr || verifier_ != nullptr; }
     // At the program's end: a run that has ended gets its outcome line, one still going gets
     // its own line and its attachment is closed, waiting at most kEndingDetachMs.
     void Close();
@@ -63,11 +67,18 @@ private:
     void RunEnded(const std::string& last_line, bool succeeded);
     void Follow(const std::string& backup_file);
     void BackupEnded(const TBackupOutcome& outcome);
+    void StartVerifying();
+    void VerifyEnded(const TVerifyOutcome& outcome);
+    // Hands an outcome from a worker's thread to the runner's.
+    template <class Outcome>
+    void Deliver(const Outcome& outcome, void (TBackupRunner::*ended)(const Outcome&));
 
     TIBBackupService& service_;
     TLineEvent on_line_;
     std::unique_ptr<QObject> context_;  // a follower's report reaches the runner's thread here
     std::unique_ptr<TBackupFollower> follower_;
+    std::unique_ptr<TBackupVerifier> verifier_;
+    bool closing_ = false;  // no verification starts while the program ends
     std::string followed_file_;
     TBackupSettings settings_;  // of the run in progress
     LocalTime started_;

@@ -278,4 +278,8 @@ void TBackupDaemon::BackupNow() {
     runner_.Run(setup_.settings, TimeText(Clock().Now()).substr(0, 4));
 }
 
+void TBackupDaemon::VerifyNow(const std::string& backup_file) {
+    runner_.Verify(setup_.settings, backup_file);
+}
+
 }  // namespace qv

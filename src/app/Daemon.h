@@ -95,6 +95,8 @@ public:
     void Stop();
     // One backup now, named as a run at this minute would be.
     void BackupNow();
+    // Verifies a backup file (a path on the server) now.
+    void VerifyNow(const std::string& backup_file);
 
     bool Busy() const { return runner_.Busy(); }
     const std::optional<TRunReport>& LastRun() const { return runner_.LastRun(); }

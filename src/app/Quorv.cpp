@@ -178,10 +178,12 @@ void TQuorvaneForm::CreateControls() {
     Button1->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
     CheckBox1 = Place(new QCheckBox(Q("開機自動載入"), this), 114, 314, 123, 17);
     SetColour(CheckBox1, QPalette::WindowText, 0x800000);
+    CheckBox2 = Place(new QCheckBox(Q("備份後驗證"), this), 250, 314, 110, 17);
+    SetColour(CheckBox2, QPalette::WindowText, 0x800000);
 
     // Tab order 0..10 as laid out (ComboBox4 before MaskEdit1).
     QWidget* order[] = {Edit1,     Edit2, ComboBox1, Edit3, ComboBox2, ComboBox4,
-                        MaskEdit1, Edit4, ComboBox3, Edit5, CheckBox1};
+                        MaskEdit1, Edit4, ComboBox3, Edit5, CheckBox1, CheckBox2};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
@@ -501,6 +503,8 @@ void TQuorvaneForm::GetPara() {
     SetIndex(ComboBox2, settings.date_mode);
     SetIndex(ComboBox3, settings.naming_mode);
     SetIndex(ComboBox4, settings.time_mode);
+    CheckBox2->setChecked(settings.verify);
+    verify_dir_ = settings.verify_dir;
 
     MaskEdit1->setVisible(ComboBox4->currentIndex() == 7);
     Edit5->setVisible(ComboBox3->currentIndex() == 1);
@@ -520,6 +524,8 @@ TBackupSettings TQuorvaneForm::CurrentSettings() const {
     s.date_mode = ComboBox2->currentIndex();
     s.naming_mode = ComboBox3->currentIndex();
     s.time_mode = ComboBox4->currentIndex();
+    s.verify = CheckBox2->isChecked();
+    s.verify_dir = verify_dir_;
     return s;
 }
 
@@ -543,6 +549,7 @@ void TQuorvaneForm::SavePara() {
     write("BACKUPMODE", ComboBox2->currentIndex());
     write("NAMETYPE", ComboBox3->currentIndex());
     write("TIMEMODE", ComboBox4->currentIndex());
+    write("VERIFY", CheckBox2->isChecked() ? 1 : 0);
 }
 
 void TQuorvaneForm::Edit1Change() {

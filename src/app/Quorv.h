@@ -61,6 +61,7 @@ public:
     QComboBox* ComboBox4;
     QPushButton* Button1;
     QCheckBox* CheckBox1;
+    QCheckBox* CheckBox2;  // verify every completed backup by a test restore
 
     // Non-visual components, in layout order.
     TIBBackupService* IBBackupService1;
@@ -149,7 +150,8 @@ private:
     std::string user_name_;
     std::string password_;
     std::string app_dir_;
-    FilePlaces places_;  // where the settings file and the log are kept
+    std::string verify_dir_;  // VERIFYDIR as read; the window shows no control for it
+    FilePlaces places_;       // where the settings file and the log are kept
     std::string tick_time_;
     TMinuteAlignment minute_alignment_;
     bool testing_ = false;

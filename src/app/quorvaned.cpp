@@ -66,8 +66,6 @@ int main(int argc, char** argv) {
     qv::TDaemonSetup setup;
     if (!qv::PrepareDaemon(options, qv::TDaemonEnvironment::FromProcess(), &setup, &problem))
         return Fail(problem);
-    if (options.mode == TDaemonOptions::Mode::Verify)
-        return Fail("--verify is not available in this build");
 
     // One instance per settings file; the lock is held until the process ends.
     std::unique_ptr<qv::LinuxInterProcess> guard;
@@ -100,8 +98,11 @@ int main(int argc, char** argv) {
         return Fail(e.what());  // the client library is missing
     }
 
-    if (options.mode == TDaemonOptions::Mode::BackupNow) {
-        daemon->BackupNow();
+    if (options.mode != TDaemonOptions::Mode::Schedule) {
+        if (options.mode == TDaemonOptions::Mode::BackupNow)
+            daemon->BackupNow();
+        else
+            daemon->VerifyNow(options.verify_file);
         while (daemon->Busy() && !stopping)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         const bool ok = !stopping && daemon->LastRun() && daemon->LastRun()->succeeded;

@@ -34,7 +34,7 @@ TEST_F(FormFixture, FirstStartWithoutSettingsFile) {
     EXPECT_EQ(Ini(),
               "[Para]\r\nSERVERNAME=\r\nDATABASENAME=\r\nUSERNAME=SYSDBA\r\nPASSWORD=tidewater\r\n"
               "LOGNAME=\r\nBACKUPTIME=0000\r\nBACKUPDIR=\r\nBACKUPNAME=\r\nPROTOCAL=3\r\n"
-              "BACKUPMODE=0\r\nNAMETYPE=0\r\nTIMEMODE=0\r\n");
+              "BACKUPMODE=0\r\nNAMETYPE=0\r\nTIMEMODE=0\r\nVERIFY=0\r\n");
     EXPECT_EQ(LogLines(), (Msgs{"20261207.143005:程式執行", "20261207.143100:系統結束"}));
     EXPECT_TRUE(FakeApp().messages.empty());
 }
@@ -49,9 +49,12 @@ TEST_F(FormFixture, SettingsAreLoadedIntoTheControls) {
     WriteIni(
         "SERVERNAME=db1\r\nDATABASENAME=/data/x.fdb\r\nUSERNAME=\r\nPASSWORD=p w\r\n"
         "LOGNAME=/logs\r\nBACKUPTIME=0830\r\nBACKUPDIR=/bak\r\nBACKUPNAME=\"manual \"\r\n"
-        "PROTOCAL=0\r\nBACKUPMODE=2\r\nNAMETYPE=1\r\nTIMEMODE=7\r\n");
+        "PROTOCAL=0\r\nBACKUPMODE=2\r\nNAMETYPE=1\r\nTIMEMODE=7\r\nVERIFY=1\r\n"
+        "VERIFYDIR=/scratch\r\n");
     TQuorvaneForm& f = Start();
     EXPECT_EQ(f.Edit1->text(), "db1");
+    EXPECT_TRUE(f.CheckBox2->isChecked());
+    EXPECT_EQ(f.CurrentSettings().verify_dir, "/scratch");
     EXPECT_FALSE(f.Edit1->isVisibleTo(&f));  // Local hides the server name but keeps it
     EXPECT_EQ(f.Edit2->text(), "/data/x.fdb");
     EXPECT_EQ(f.UserName(), "");  // present and empty: not the default
@@ -93,6 +96,8 @@ TEST_F(FormFixture, BlankBackupDirectoryKeepsTheWindowOnScreen) {
 TEST_F(FormFixture, EditWhileArmedStopsOnceAndEdit5DoesNot) {
     TQuorvaneForm& f = Start();
     f.Edit5->setText("manual");
+    f.CheckBox2->click();  // verification on: the schedule goes on
+    EXPECT_TRUE(f.CurrentSettings().verify);
     EXPECT_TRUE(f.StartButton->Down());
     f.Edit2->setText("/other.fdb");
     EXPECT_TRUE(f.StopButton->Down());

@@ -46,11 +46,11 @@ command_of() {
   local args=${unit_args//%i/$1}
   echo "$work/bin/${unit_program##*/} ${args//$config_dir/$work/etc}"
 }
-# config NAME MODE DATABASE: a settings file as an admin writes it (the password is a wrong one:
-# the credential must win).
+# config NAME MODE DATABASE [MORE]: a settings file as an admin writes it (the password is a
+# wrong one: the credential must win), verifying every backup.
 config() {
-  printf '[Para]\r\nSERVERNAME=localhost\r\nDATABASENAME=%s\r\nPASSWORD=not-this-one\r\nBACKUPDIR=%s\r\nPROTOCAL=3\r\nTIMEMODE=0\r\n' \
-    "$3" "$bak/$1" >"$work/etc/$1.ini"
+  printf '[Para]\r\nSERVERNAME=localhost\r\nDATABASENAME=%s\r\nPASSWORD=not-this-one\r\nBACKUPDIR=%s\r\nPROTOCAL=3\r\nTIMEMODE=0\r\nVERIFY=1\r\n%b' \
+    "$3" "$bak/$1" "${4:-}" >"$work/etc/$1.ini"
   chgrp quorvane "$work/etc/$1.ini" && chmod "$2" "$work/etc/$1.ini"
   install -d -o firebird -g firebird -m 0770 "$bak/$1"
 }
@@ -106,8 +106,8 @@ check "the same settings twice: refused" \
 check "the same settings twice: the log untouched" \
   '[ "$(cat "$work/state/sales/PROC_LOG.TXT")" = "$log_before" ]'
 
-check "sales: the due minute's backup completes" \
-  "wait_for \"grep -q 備份完成 '$work/state/sales/PROC_LOG.TXT' 2>/dev/null\" 100" "$work/sales.err"
+check "sales: the due minute's backup completes and is verified" \
+  "wait_for \"grep -q 驗證完成 '$work/state/sales/PROC_LOG.TXT' 2>/dev/null\" 100" "$work/sales.err"
 check "broken: the due minute's backup fails" \
   "wait_for \"grep -q 備份失敗 '$work/state/broken/PROC_LOG.TXT' 2>/dev/null\" 100" "$work/broken.err"
 gbk=$bak/sales/1005.gbk
@@ -116,15 +116,16 @@ rows=$(gbak -c -se localhost:service_mgr "$gbk" "$restored" -user SYSDBA -passwo
        echo 'SELECT COUNT(*) FROM T;' | isql-fb -q -user SYSDBA -password "$QV_FB_PASSWORD" "localhost:$restored" |
        tr -dc '0-9\n' | grep -m1 -E '^[0-9]+$')
 check "sales: the backup restores with every row" '[ "${rows:-0}" = "$QV_FB_SAMPLE_ROWS" ]'
+check "sales: the scratch database is gone" '[ ! -e "$gbk.verify.fdb" ] && [ -z "$(ls "$bak/sales" | grep -v "^1005.gbk$")" ]'
 check "sales: the watchdog is fed" "wait_for \"grep -q WATCHDOG=1 '$work/sales.notify'\" 30"
 
 end_pids "$sales" "$broken"
 check "sales: the lines with their priorities" \
-  '[ "$(journal sales)" = "<6>程式執行|<6>備份條件符合|<6>開始備份$gbk|<6>備份結束...|<6>備份完成$gbk|<6>系統結束|" ]' \
+  '[ "$(journal sales)" = "<6>程式執行|<6>備份條件符合|<6>開始備份$gbk|<6>備份結束...|<6>備份完成$gbk|<6>驗證完成$gbk|<6>系統結束|" ]' \
   "$work/sales.journal"
 check "sales: the log holds the same lines" \
   '[ "$(cut -c17- "$work/state/sales/PROC_LOG.TXT" | tr -d "\r" | tr "\n" "|")" = "$(journal sales | sed "s/<[0-9]>//g")" ]'
-status_ok="STATUS=上次備份 2026/12/07 10:05 備份完成$gbk; 下次備份 2026/12/07 10:10"
+status_ok="STATUS=上次備份 2026/12/07 10:05 驗證完成$gbk; 下次備份 2026/12/07 10:10"
 check "sales: ready, the status after the run, then stopping" \
   '[ "$(notes sales | sed "s/WATCHDOG=1|--|//g")" = "bound|READY=1|STATUS=下次備份 2026/12/07 10:05|--|$status_ok|--|STOPPING=1|--|" ]' \
   "$work/sales.notify"
@@ -163,6 +164,27 @@ now sales
 check "--backup-now: a completed backup exits 0" '[ $rc -eq 0 ] && grep -q "備份完成$bak/sales/" <<<"$out"' 
 now broken
 check "--backup-now: a missing database exits 1" '[ $rc -eq 1 ] && grep -q "備份失敗$bak/broken/" <<<"$out"'
+# A scratch directory the server cannot write: the backup completes, its verification fails.
+config noscratch 0640 "$QV_FB_SAMPLE_DB" 'VERIFYDIR=/\r\n'
+install -d -o quorvane -g quorvane -m 0700 "$work/state/noscratch" "$work/cred/noscratch"
+cp -p "$work/cred/sales/password" "$work/cred/noscratch/"
+now noscratch
+check "--backup-now: a verification that fails exits 1" \
+  '[ $rc -eq 1 ] && grep -q ":備份完成$bak/noscratch/" <<<"$out" &&
+   grep -q ":驗證失敗$bak/noscratch/[0-9]*.gbk:I/O error during \"open O_CREAT\" operation for file \"/[0-9]*.gbk.verify.fdb\".*Permission denied" <<<"$out"' 
+
+# Any backup file on the server, checked with one command.
+verify() {  # verify FILE: sets $rc and $out
+  out=$(env -i STATE_DIRECTORY="$work/state/sales" CREDENTIALS_DIRECTORY="$work/cred/sales" \
+        ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
+        "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/sales.ini" --verify "$1" 2>&1); rc=$?
+}
+verify "$gbk"
+check "--verify: a complete backup exits 0" '[ $rc -eq 0 ] && grep -q ":驗證完成$gbk$" <<<"$out"'
+head -c 50000 "$gbk" >"$bak/sales/cut.gbk" && chown firebird:firebird "$bak/sales/cut.gbk"
+verify "$bak/sales/cut.gbk"
+check "--verify: a file cut short exits 1" '[ $rc -eq 1 ] && grep -q ":驗證失敗$bak/sales/cut.gbk:備份檔不完整$" <<<"$out"'
+check "--verify: no scratch database left" '[ -z "$(ls "$bak/sales" | grep verify)" ]'
 
 left=$(programs_left "$work")
 check "nothing left running" '[ -z "$left" ]'
