@@ -532,8 +532,9 @@ void TQuorvaneForm::SavePara() {
     auto write = [this](const char* key, TVariant value) {
         Ini1->SetIdent(key);
         Ini1->SetValue(std::move(value));
-        Ini1->Write();  // each key by itself; the result is ignored
+        Ini1->Write();  // the result is ignored
     };
+    Ini1->BeginUpdate();  // the twelve keys in one write of the file
     Ini1->SetDataType(TiniType::DsString);
     write("SERVERNAME", TextBytes(Edit1));
     write("DATABASENAME", TextBytes(Edit2));
@@ -548,6 +549,7 @@ void TQuorvaneForm::SavePara() {
     write("BACKUPMODE", ComboBox2->currentIndex());
     write("NAMETYPE", ComboBox3->currentIndex());
     write("TIMEMODE", ComboBox4->currentIndex());
+    Ini1->EndUpdate();
 }
 
 void TQuorvaneForm::Edit1Change() {
