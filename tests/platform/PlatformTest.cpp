@@ -1,21 +1,39 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <sys/stat.h>
+#include <QGuiApplication>
+#include <QSessionManager>
+#include <QTimer>
+#include <QWidget>
+#include <ctime>
+#include <filesystem>
+#include <memory>
 
 #include "Clock.h"
 #include "Component.h"
+#include "DesktopNotifications.h"
 #include "Exception.h"
 #include "FakeApplication.h"
 #include "FakeClock.h"
 #include "FilePlaces.h"
 #include "Files.h"
+#include "QtApplication.h"
 #include "Strings.h"
 #include "Timer.h"
 #include "TestSupport.h"
 
 namespace qv {
 namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
 
 TEST(Strings, ParseInt32) {
     EXPECT_EQ(ParseInt32("42"), 42);
@@ -61,6 +79,40 @@ TEST(Clock, NextTickLandsJustPastTheNextMinute) {
     EXPECT_TRUE(SameMinute({2026, 1, 1, 10, 0, 0, 0}, {2026, 1, 1, 10, 0, 59, 999}));
     EXPECT_FALSE(SameMinute({2026, 1, 1, 10, 0, 0, 0}, {2026, 1, 2, 10, 0, 0, 0}));
     EXPECT_FALSE(SameMinute({2026, 1, 1, 10, 0, 0, 0}, {2026, 1, 1, 11, 0, 0, 0}));
+}
+
+// Minutes the system clock is ahead of UTC, read within one UTC minute.
+int MinutesAheadOfUtc(const SystemClock& clock) {
+    for (;;) {
+        const time_t before = time(nullptr);
+        const LocalTime local = clock.Now();
+        const time_t after = time(nullptr);
+        if (before / 60 != after / 60) continue;
+        tm utc{};
+        gmtime_r(&before, &utc);
+        return ((local.hour * 60 + local.minute) - (utc.tm_hour * 60 + utc.tm_min) + 1440) % 1440;
+    }
+}
+
+TEST(Clock, AChangeOfTheZoneIsSeenAtTheNextRead) {
+    // TZ naming a link that is then pointed at another zone, as a desktop changes /etc/localtime.
+    TempDir dir;
+    const std::string link = dir / "localtime";
+    ASSERT_TRUE(std::filesystem::exists("/usr/share/zoneinfo/Etc/GMT-3")) << "tzdata is missing";
+    std::filesystem::create_symlink("/usr/share/zoneinfo/Etc/GMT-3", link);
+    const char* old_tz = std::getenv("TZ");
+    const std::string saved = old_tz ? old_tz : "";
+    setenv("TZ", (":" + link).c_str(), 1);
+    SystemClock clock;
+    EXPECT_EQ(MinutesAheadOfUtc(clock), 180);
+    std::filesystem::create_symlink("/usr/share/zoneinfo/Etc/GMT+5", dir / "next");
+    std::filesystem::rename(dir / "next", link);
+    EXPECT_EQ(MinutesAheadOfUtc(clock), 1440 - 300);
+    std::filesystem::create_symlink("/usr/share/zoneinfo/Etc/GMT-3", dir / "next");
+    std::filesystem::rename(dir / "next", link);
+    EXPECT_EQ(MinutesAheadOfUtc(clock), 180);
+    old_tz ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
+    tzset();
 }
 
 TEST(Timer, AnEarlyWakeSleepsAgainInsteadOfTicking) {
