@@ -169,6 +169,46 @@ TEST(Component, LoadedRunsInLayoutOrderAfterTheWholeLayout) {
                                              "form loaded", "form freed", "b freed", "a freed"}));
 }
 
+TEST(DesktopNotifications, AServiceTheBusStartsOnDemandGetsTheMessage) {
+    // A private session bus on which the notification service is activatable, not running.
+    TempDir dir;
+    const std::string notes = dir / "notes", services = dir / "services";
+    std::filesystem::create_directory(services);
+    WriteFile(dir / "standin.sh", "#!/bin/sh\necho $$ >'" + dir / "standin.pid" +
+                                      "'\nexec /usr/bin/python3 '" QV_SOURCE_DIR
+                                      "/tests/app/sni_watcher.py' >'" +
+                                      notes + "' 2>&1\n");
+    chmod((dir / "standin.sh").c_str(), 0755);
+    WriteFile(
+        services + "/org.freedesktop.Notifications.service",
+        "[D-BUS Service]\nName=org.freedesktop.Notifications\nExec=" + dir / "standin.sh" + "\n");
+    WriteFile(dir / "bus.conf",
+              "<busconfig><type>session</type><listen>unix:path=" + dir / "bus" +
+                  "</listen><servicedir>" + services +
+                  "</servicedir><auth>EXTERNAL</auth><policy context=\"default\">"
+                  "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                  "<allow own=\"*\"/></policy></busconfig>");
+    const pid_t bus = fork();
+    if (bus == 0) {
+        execlp("dbus-daemon", "dbus-daemon", "--nofork", "--nopidfile",
+               ("--config-file=" + dir / "bus.conf").c_str(), nullptr);
+        _exit(127);
+    }
+    for (int i = 0; i < 100 && !std::filesystem::exists(dir / "bus"); ++i) usleep(50000);
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir / "bus").c_str(), 1);
+    std::unique_ptr<IDesktopNotifications> desktop(NewDBusDesktopNotifications());
+    EXPECT_TRUE(desktop->Notify("Quorvane", "備份失敗/b/1.gbk:gone"));
+    bool shown = false;
+    for (int i = 0; i < 200 && !shown; ++i, usleep(50000))
+        shown =
+            ReadFile(notes).find("NOTIFY Quorvane | 備份失敗/b/1.gbk:gone") != std::string::npos;
+    EXPECT_TRUE(shown) << ReadFile(notes);
+    const std::string standin = ReadFile(dir / "standin.pid");
+    if (!standin.empty()) kill(std::stoi(standin), SIGTERM);
+    kill(bus, SIGTERM);
+    waitpid(bus, nullptr, 0);
+}
+
 TEST(Application, TitleIsTheFileNameUpToItsFirstDot) {
     FakeApplication app;
     app.exe = "/opt/x/QUORVANE.EXE";
