@@ -134,9 +134,13 @@ void QtApplication::CloseOnTerminationSignals() {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
-    // The end of the desktop session closes the window too.
-    connect(qApp, &QGuiApplication::commitDataRequest, this,
-            [this](QSessionManager&) { CloseMainWindowAndQuit(); });
+    // The end of the desktop session ends the message loop (the request to save data comes
+    // before it, and the user may still cancel the logout then): the window is closed on the
+    // way out, also when hidden in the notification area. The main window's close handler does
+    // its work once, however often it is closed.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (main_) main_->close();
+    });
 }
 
 void QtApplication::CloseMainWindowAndQuit() {

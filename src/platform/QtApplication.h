@@ -29,7 +29,8 @@ public:
     void Terminate() override;
     void PostQuit() override;
 
-    // Closes the main window the normal way on SIGTERM, SIGINT and SIGHUP.
+    // Closes the main window the normal way on SIGTERM, SIGINT and SIGHUP, and when the message
+    // loop ends (the end of the desktop session).
     void CloseOnTerminationSignals();
 
 protected:

@@ -169,6 +169,33 @@ TEST(Component, LoadedRunsInLayoutOrderAfterTheWholeLayout) {
                                              "form loaded", "form freed", "b freed", "a freed"}));
 }
 
+// A window that counts how often it is closed.
+struct ClosingWindow : QWidget {
+    int closes = 0;
+    void closeEvent(QCloseEvent* event) override {
+        ++closes;
+        event->accept();
+    }
+};
+
+TEST(Application, TheWindowClosesWhenTheSessionEndsNotWhenItIsAskedToSave) {
+    QtApplication app;
+    ClosingWindow window;
+    window.show();
+    app.SetMainWindow(&window);
+    app.CloseOnTerminationSignals();
+    // The session manager asks for the data first; the user may still cancel the logout.
+    alignas(QSessionManager) unsigned char session[sizeof(QSessionManager)] = {};
+    auto* gui = static_cast<QGuiApplication*>(QCoreApplication::instance());
+    emit gui->commitDataRequest(*reinterpret_cast<QSessionManager*>(session));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.closes, 0);
+    // The session's end ends the message loop: the window closes on its way out.
+    QTimer::singleShot(0, gui, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    EXPECT_EQ(window.closes, 1);
+}
+
 TEST(DesktopNotifications, AServiceTheBusStartsOnDemandGetsTheMessage) {
     // A private session bus on which the notification service is activatable, not running.
     TempDir dir;
