@@ -724,10 +724,11 @@ void TQuorvaneForm::BackupEnded(const TBackupOutcome& outcome) {
 }
 
 void TQuorvaneForm::Button1Click() {
-    if (IBBackupService1->Active()) IBBackupService1->SetActive(false);
-    FillBackupService("TEST.gbk");
     testing_ = true;
     try {
+        // A connection left open whose close fails is a failed test like any other.
+        if (IBBackupService1->Active()) IBBackupService1->SetActive(false);
+        FillBackupService("TEST.gbk");
         IBBackupService1->SetActive(true);
         // Cleared before the box opens, so that a backup falling due meanwhile is made.
         testing_ = false;
