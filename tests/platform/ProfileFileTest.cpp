@@ -147,7 +147,7 @@ TEST(ProfileFile, WriteCreatesOwnerOnlyFileAndKeepsExistingMode) {
 }
 
 TEST(ProfileFile, RootWritingAUsersFilesLeavesThemTheUsers) {
-    if (geteuid() != 0) return;  // only root can give a file away; CI runs as root
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give a file away (CI runs as root)";
     TempDir dir;
     ProfileFile files;
     WriteFile(dir / "user.ini", "[Para]\r\n");
@@ -173,18 +173,24 @@ TEST(ProfileFile, WriteFailuresLeaveTheFileWholeAndNoTemporaryBehind) {
     WriteFile(dir / "a.ini", "[Para]\r\nK=old\r\n");
     EXPECT_FALSE(files.WriteString(dir / "a.ini", "Para", "K", "line\nbreak"));
     EXPECT_EQ(ReadFile(dir / "a.ini"), "[Para]\r\nK=old\r\n");
-    if (geteuid() != 0) {  // root writes through permission bits
-        chmod(dir.path().c_str(), 0500);
-        EXPECT_FALSE(files.WriteString(dir / "a.ini", "Para", "K", "new"));
-        chmod(dir.path().c_str(), 0700);
-        EXPECT_EQ(ReadFile(dir / "a.ini"), "[Para]\r\nK=old\r\n");
+    // A directory the user may not write (root writes through permission bits: a normal user).
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(dir.path().c_str(), test::kOtherUid, test::kOtherGid), 0);
     }
+    chmod((dir / "a.ini").c_str(), 0666);
+    chmod(dir.path().c_str(), 0555);
+    EXPECT_EQ(test::RunAsNormalUser(
+                  [&] { return files.WriteString(dir / "a.ini", "Para", "K", "new") ? 1 : 0; }),
+              0);
+    chmod(dir.path().c_str(), 0700);
+    EXPECT_EQ(ReadFile(dir / "a.ini"), "[Para]\r\nK=old\r\n");
     int entries = 0;
     for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
     EXPECT_EQ(entries, 1);
 }
 
-TEST(ProfileFile, WritesThroughASymbolicLink) {
+TEST(ProfileFile, NeverWritesThroughASymbolicLink) {
+    // Planted where the settings belong: root running that copy must not write elsewhere.
     TempDir dir;
     ProfileFile files;
     WriteFile(dir / "real.ini", "[Para]\r\n");
