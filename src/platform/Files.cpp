@@ -94,6 +94,17 @@ void GiveToDirectoryOwner(int fd, const std::string& path) {
 
 }  // namespace
 
+bool MakeDirectory(const std::string& dir, unsigned mode) {
+    if (mkdir(dir.c_str(), static_cast<mode_t>(mode)) != 0) return false;
+    // Through a descriptor: the user may replace the new directory by a link meanwhile.
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        GiveToDirectoryOwner(fd, dir);
+        close(fd);
+    }
+    return true;
+}
+
 bool ReplaceFileAtomically(const std::string& path, const std::string& data, unsigned new_mode,
                            unsigned drop_bits) {
     std::string tmp = path + ".XXXXXX";

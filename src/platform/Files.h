@@ -12,6 +12,10 @@ bool DirectoryWritable(const std::string& dir);
 // True when the file may be written (or does not exist).
 bool FileWritableOrAbsent(const std::string& path);
 
+// Creates one directory; one that root creates in someone else's directory is given to that
+// directory's owner, as files are. True when it was created.
+bool MakeDirectory(const std::string& dir, unsigned mode);
+
 // The directory part of a path: "." for a bare name, "/" for a file in the root.
 std::string ParentDirectory(const std::string& path);
 // The user's home directory: HOME when it is an absolute path, else the password database's.

@@ -317,6 +317,22 @@ TEST(FilePlaces, TheInstalledProgramUsesTheUsersDirectoriesAndTheAdministratorsD
     EXPECT_EQ(FilePlaces::Decide(t / "lib", t / "lib", env).settings_source, p.settings_file);
 }
 
+TEST(FilePlaces, DirectoriesRootMakesInAUsersHomeAreTheUsers) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give a directory away (CI runs as root)";
+    test::TempDir t;
+    mkdir((t / "home").c_str(), 0700);
+    ASSERT_EQ(chown((t / "home").c_str(), test::kOtherUid, test::kOtherGid), 0);
+    mkdir((t / "lib").c_str(), 0755);
+    FilePlaces::Decide(t / "lib", t / "lib", XdgEnvironment{t / "home", "", "", ""});
+    for (const char* d : {"home/.config", "home/.config/quorvane", "home/.local",
+                          "home/.local/state", "home/.local/state/quorvane"}) {
+        struct stat st {};
+        ASSERT_EQ(stat((t / d).c_str(), &st), 0) << d;
+        EXPECT_EQ(st.st_uid, test::kOtherUid) << d;
+        EXPECT_EQ(st.st_gid, test::kOtherGid) << d;
+    }
+}
+
 TEST(FilePlaces, UserDirectoriesThatCannotBeMadeAreNotWritable) {
     test::TempDir t;
     test::WriteFile(t / "file", "");
