@@ -40,6 +40,7 @@ private:
     void CloseMainWindowAndQuit();
     QPointer<QWidget> main_;
     bool minimized_ = false;
+    bool main_shown_ = false;  // the main window has been on screen (or in the tray) at all
 };
 
 // The directory part of a path, without a trailing "/" (the root keeps it).

@@ -181,12 +181,16 @@ struct ClosingWindow : QWidget {
 TEST(Application, TheWindowClosesWhenTheSessionEndsNotWhenItIsAskedToSave) {
     QtApplication app;
     ClosingWindow window;
-    window.show();
     app.SetMainWindow(&window);
     app.CloseOnTerminationSignals();
+    auto* gui = static_cast<QGuiApplication*>(QCoreApplication::instance());
+    // A second copy quits without ever showing its window: nothing to close.
+    QTimer::singleShot(0, gui, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    EXPECT_EQ(window.closes, 0);
+    window.show();
     // The session manager asks for the data first; the user may still cancel the logout.
     alignas(QSessionManager) unsigned char session[sizeof(QSessionManager)] = {};
-    auto* gui = static_cast<QGuiApplication*>(QCoreApplication::instance());
     emit gui->commitDataRequest(*reinterpret_cast<QSessionManager*>(session));
     QCoreApplication::processEvents();
     EXPECT_EQ(window.closes, 0);
