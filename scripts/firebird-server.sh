@@ -24,6 +24,7 @@ SAMPLE_ROWS=${QV_FB_ROWS:-5000}
 BIG_DB=$DATA_DIR/big.fdb  # --test only: a backup that takes several seconds
 BIG_ROWS=${QV_FB_BIG_ROWS:-2000000}
 SECURITY_DB=/var/lib/firebird/3.0/system/security3.fdb
+SERVER=${QV_FB_SERVER:-/usr/sbin/firebird}  # the server program (tests name a stand-in)
 TEST_MODE=0
 
 say() { printf 'firebird-server: %s\n' "$*" >&2; }
@@ -97,25 +98,34 @@ start_server() {
   install -d -o firebird -g firebird -m 0770 /tmp/firebird
   chown -R firebird:firebird /tmp/firebird 2>/dev/null || true
   : >>"$LOG"
-  setpriv --reuid=firebird --regid=firebird --init-groups /usr/sbin/firebird </dev/null >>"$LOG" 2>&1 &
+  setpriv --reuid=firebird --regid=firebird --init-groups "$SERVER" </dev/null >>"$LOG" 2>&1 &
   echo $! >"$PID_FILE"
   for _ in $(seq 1 100); do port_open && return 0; sleep 0.1; done
   say "the server did not open port 3050; see $LOG"
   return 1
 }
 
+# is_our_server PID: the process is the server program running as firebird. The pid file
+# outlives a reboot, and its number may by now belong to any other process.
+is_our_server() {
+  [[ $1 =~ ^[1-9][0-9]*$ ]] || return 1
+  local exe; exe=$(readlink "/proc/$1/exe" 2>/dev/null) || return 1
+  [ "${exe% (deleted)}" = "$(readlink -f "$SERVER")" ] &&
+    [ "$(stat -c %U "/proc/$1" 2>/dev/null)" = firebird ]
+}
+
 # do_stop_server [KILL]: TERM (an idle server now and then ignores it), KILL after 10 s; with
-# KILL at once.
+# KILL at once. Only the server we started is signalled.
 do_stop_server() {
   [ -f "$PID_FILE" ] || return 0
   local pid; pid=$(cat "$PID_FILE")
-  if kill -0 "$pid" 2>/dev/null; then
+  if is_our_server "$pid"; then
     if [ "${1:-}" != KILL ]; then
       kill -TERM "$pid" 2>/dev/null || true
-      for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+      for _ in $(seq 1 100); do is_our_server "$pid" || break; sleep 0.1; done
     fi
-    kill -KILL "$pid" 2>/dev/null || true
-    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    if is_our_server "$pid"; then kill -KILL "$pid" 2>/dev/null || true; fi
+    for _ in $(seq 1 50); do is_our_server "$pid" || break; sleep 0.1; done
   fi
   rm -f "$PID_FILE"
 }

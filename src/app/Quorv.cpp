@@ -533,8 +533,9 @@ void TQuorvaneForm::SavePara() {
     auto write = [this](const char* key, TVariant value) {
         Ini1->SetIdent(key);
         Ini1->SetValue(std::move(value));
-        Ini1->Write();  // each key by itself; the result is ignored
+        Ini1->Write();  // the result is ignored
     };
+    Ini1->BeginUpdate();  // every key in one write of the file
     Ini1->SetDataType(TiniType::DsString);
     write("SERVERNAME", TextBytes(Edit1));
     write("DATABASENAME", TextBytes(Edit2));
@@ -550,6 +551,7 @@ void TQuorvaneForm::SavePara() {
     write("NAMETYPE", ComboBox3->currentIndex());
     write("TIMEMODE", ComboBox4->currentIndex());
     write("VERIFY", CheckBox2->isChecked() ? 1 : 0);
+    Ini1->EndUpdate();
 }
 
 void TQuorvaneForm::Edit1Change() {
@@ -616,10 +618,11 @@ void TQuorvaneForm::IBBackupService1Attach() {
 }
 
 void TQuorvaneForm::Button1Click() {
-    if (IBBackupService1->Active()) IBBackupService1->SetActive(false);
-    runner_->Fill(CurrentSettings(), "TEST.gbk");
     testing_ = true;
     try {
+        // A connection left open whose close fails is a failed test like any other.
+        if (IBBackupService1->Active()) IBBackupService1->SetActive(false);
+        runner_->Fill(CurrentSettings(), "TEST.gbk");
         IBBackupService1->SetActive(true);
         // Cleared before the box opens, so that a backup falling due meanwhile is made.
         testing_ = false;

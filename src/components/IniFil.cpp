@@ -88,11 +88,36 @@ bool TIni::Write() {
                 text = value_.ToString();
                 break;
         }
+        if (updating_) {
+            if (!pending_.empty() &&
+                (file_name_ != pending_file_ || section_ != pending_section_)) {
+                EndUpdate();  // another file or section: what was gathered goes first
+                BeginUpdate();
+            }
+            pending_file_ = file_name_;
+            pending_section_ = section_;
+            pending_.emplace_back(ident_, std::move(text));
+            return true;
+        }
         ok = files.WriteString(file_name_, section_, ident_, text);
     } catch (const std::exception&) {
         ok = false;
     }
     files.Flush(file_name_);
+    return ok;
+}
+
+void TIni::BeginUpdate() {
+    updating_ = true;
+}
+
+bool TIni::EndUpdate() {
+    updating_ = false;
+    if (pending_.empty()) return true;
+    IProfileFiles& files = ProfileFiles();
+    const bool ok = files.WriteStrings(pending_file_, pending_section_, pending_);
+    files.Flush(pending_file_);
+    pending_.clear();
     return ok;
 }
 

@@ -1,10 +1,12 @@
 #pragma once
-// TIni: reads or writes one value at a time in an INI file; each call opens the file afresh.
+// TIni: reads or writes one value at a time in an INI file; each call opens the file afresh,
+// except between BeginUpdate and EndUpdate, where the writes are gathered into one.
 #include <cstdint>
 #include <string>
 #include <variant>
 
 #include "Component.h"
+#include "Profile.h"
 
 namespace qv {
 
@@ -55,8 +57,13 @@ public:
 
     // True when the key was found; Value gets the value (the sentinel when missing).
     bool Read();
-    // True when the value was stored; Value is unchanged.
+    // True when the value was stored (between BeginUpdate and EndUpdate: accepted for the
+    // file's one write); Value is unchanged.
     bool Write();
+    // Gathers the following writes; EndUpdate stores them, in their order, with one write of
+    // the file (the same text as writing each by itself) and is true when all were stored.
+    void BeginUpdate();
+    bool EndUpdate();
 
 private:
     bool OpenFile();
@@ -66,6 +73,9 @@ private:
     TVariant value_;
     std::string section_;
     std::string ident_;
+    bool updating_ = false;
+    std::string pending_file_, pending_section_;
+    ProfileEntries pending_;
 };
 
 }  // namespace qv

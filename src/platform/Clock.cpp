@@ -1,12 +1,52 @@
 #include "Clock.h"
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <ctime>
+#include <mutex>
+#include <string>
 
 namespace qv {
+
+namespace {
+
+// localtime_r keeps the zone it read first. tzset() reads it again, as `date` would: the file
+// /etc/localtime whenever it changed (a new zone from the desktop or timedatectl), or TZ's
+// rules. A TZ that names a file (":/etc/localtime") is read again only when TZ's text changes,
+// so when that file changes TZ gets an equivalent spelling (one slash more or less at the front).
+void FollowTimeZone() {
+    static std::mutex mu;
+    static struct stat zone_file {};
+    static bool seen = false;
+    std::lock_guard lock(mu);
+    const char* tz = std::getenv("TZ");
+    std::string spelling = tz ? tz : "";
+    const size_t at = !spelling.empty() && spelling[0] == ':' ? 1 : 0;
+    struct stat st {};
+    if (spelling.compare(at, 1, "/") == 0 && stat(spelling.c_str() + at, &st) == 0) {
+        const bool changed = st.st_dev != zone_file.st_dev || st.st_ino != zone_file.st_ino ||
+                             st.st_mtim.tv_sec != zone_file.st_mtim.tv_sec ||
+                             st.st_mtim.tv_nsec != zone_file.st_mtim.tv_nsec;
+        if (seen && changed) {
+            if (spelling.compare(at, 2, "//") == 0)
+                spelling.erase(at, 1);
+            else
+                spelling.insert(at, "/");
+            setenv("TZ", spelling.c_str(), 1);
+        }
+        zone_file = st;
+        seen = true;
+    }
+    tzset();
+}
+
+}  // namespace
 
 LocalTime SystemClock::Now() const {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
+    FollowTimeZone();
     tm local{};
     localtime_r(&ts.tv_sec, &local);
     LocalTime t;

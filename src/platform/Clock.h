@@ -16,7 +16,8 @@ public:
     virtual LocalTime Now() const = 0;
 };
 
-// The machine's local time (clock_gettime + localtime_r).
+// The machine's local time (clock_gettime + localtime_r), in the zone the machine has now:
+// a change of zone is seen at the next read.
 class SystemClock : public IClock {
 public:
     LocalTime Now() const override;

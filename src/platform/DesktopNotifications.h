@@ -8,7 +8,8 @@ namespace qv {
 class IDesktopNotifications {
 public:
     virtual ~IDesktopNotifications() = default;
-    // Shows the message; false when no notification service is there to show it.
+    // Shows the message; false when it cannot be sent (no session bus). A service the bus
+    // starts on demand is started by the message.
     virtual bool Notify(const std::string& title, const std::string& text) = 0;
 };
 

@@ -47,7 +47,7 @@ void MakeOwnDirectories(const std::string& path) {
     for (size_t at = 1; at <= path.size(); ++at) {
         if (at < path.size() && path[at] != '/') continue;
         const std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0700) == 0) chmod(part.c_str(), 0700);
+        if (MakeDirectory(part, 0700)) chmod(part.c_str(), 0700);
     }
 }
 

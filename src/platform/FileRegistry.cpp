@@ -45,7 +45,7 @@ bool MakeDirs(const std::string& dir, mode_t mode) {
     size_t slash = dir.rfind('/');
     if (slash != std::string::npos && slash > 0 && !MakeDirs(dir.substr(0, slash), mode))
         return false;
-    return mkdir(dir.c_str(), mode) == 0 || errno == EEXIST;
+    return MakeDirectory(dir, mode) || errno == EEXIST;
 }
 
 // True when a file could be written at path (its nearest existing directory allows it).

@@ -17,6 +17,11 @@ bool FileExists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
+bool IsSymbolicLink(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool DirectoryWritable(const std::string& dir) {
     return access(dir.empty() ? "." : dir.c_str(), W_OK | X_OK) == 0;
 }
@@ -89,6 +94,17 @@ void GiveToDirectoryOwner(int fd, const std::string& path) {
 
 }  // namespace
 
+bool MakeDirectory(const std::string& dir, unsigned mode) {
+    if (mkdir(dir.c_str(), static_cast<mode_t>(mode)) != 0) return false;
+    // Through a descriptor: the user may replace the new directory by a link meanwhile.
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        GiveToDirectoryOwner(fd, dir);
+        close(fd);
+    }
+    return true;
+}
+
 bool ReplaceFileAtomically(const std::string& path, const std::string& data, unsigned new_mode,
                            unsigned drop_bits) {
     std::string tmp = path + ".XXXXXX";
@@ -115,14 +131,15 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, uns
 }
 
 bool AppendToFile(const std::string& path, const std::string& data, unsigned new_mode) {
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    // Root may run a user's copy: a link planted beside it must not send root's lines elsewhere.
+    constexpr int kAppend = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
+    int fd = open(path.c_str(), kAppend);
     if (fd < 0 && errno == ENOENT) {
-        fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC,
-                  static_cast<mode_t>(new_mode));
+        fd = open(path.c_str(), kAppend | O_CREAT | O_EXCL, static_cast<mode_t>(new_mode));
         if (fd >= 0)
             GiveToDirectoryOwner(fd, path);
         else if (errno == EEXIST)  // another copy created it first
-            fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+            fd = open(path.c_str(), kAppend);
     }
     if (fd < 0) return false;
     bool ok = WriteAll(fd, data);

@@ -5,10 +5,16 @@
 namespace qv {
 
 bool FileExists(const std::string& path);
+// True when the path itself is a symbolic link (whatever it points at).
+bool IsSymbolicLink(const std::string& path);
 // True when the process may create files in the directory.
 bool DirectoryWritable(const std::string& dir);
 // True when the file may be written (or does not exist).
 bool FileWritableOrAbsent(const std::string& path);
+
+// Creates one directory; one that root creates in someone else's directory is given to that
+// directory's owner, as files are. True when it was created.
+bool MakeDirectory(const std::string& dir, unsigned mode);
 
 // The directory part of a path: "." for a bare name, "/" for a file in the root.
 std::string ParentDirectory(const std::string& path);
@@ -25,7 +31,8 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, uns
                            unsigned drop_bits = 0);
 
 // Appends data to the file in one write, creating it (`new_mode`) when missing; a file that root
-// creates in someone else's directory is given to that directory's owner.
+// creates in someone else's directory is given to that directory's owner. A symbolic link is
+// never written through (false).
 bool AppendToFile(const std::string& path, const std::string& data, unsigned new_mode);
 
 }  // namespace qv

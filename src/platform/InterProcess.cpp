@@ -175,8 +175,11 @@ int LinuxInterProcess::TakeLock(const std::string& name) {
         struct stat st {};
         if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()) {
             if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+            const int error = errno;
             close(fd);
-            return -2;  // another copy of this user holds it
+            // Only a lock held elsewhere is another copy; a file system without locks (an NFS
+            // home, ENOLCK) says nothing about other copies.
+            return error == EWOULDBLOCK ? -2 : -1;
         }
         if (fd >= 0) close(fd);
         // A link, or a file that is not the user's: whoever put it in the user's own directory

@@ -53,7 +53,8 @@ public:
 
 private:
     struct Receiver;
-    int TakeLock(const std::string& name);  // the locked descriptor, -1 when held elsewhere
+    // The locked descriptor; -2 when another copy holds it, -1 when no lock can be had.
+    int TakeLock(const std::string& name);
     std::string dir_;
     std::map<std::string, int> held_;           // mutex name -> locked file descriptor
     std::map<SysHandle, std::string> handles_;  // handle -> mutex name ("" = another copy's)

@@ -2,8 +2,13 @@
 // Profile (INI) file functions: the four operations the settings component relies on.
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qv {
+
+// Keys and values of one section, in the order they are written.
+using ProfileEntries = std::vector<std::pair<std::string, std::string>>;
 
 class IProfileFiles {
 public:
@@ -16,6 +21,11 @@ public:
     // Creates file, section and key as needed; false when the file cannot be written.
     virtual bool WriteString(const std::string& file, const std::string& section,
                              const std::string& key, const std::string& value) = 0;
+    // Several keys of one section with one write of the file: the same text as WriteString
+    // for each in turn, an entry WriteString would refuse being left out; false when one was
+    // left out or the file cannot be written.
+    virtual bool WriteStrings(const std::string& file, const std::string& section,
+                              const ProfileEntries& entries) = 0;
     // Writes any cached copy of the file to disk.
     virtual void Flush(const std::string& file) = 0;
 

@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <vector>
 
 #include "Files.h"
@@ -179,13 +177,6 @@ namespace {
 
 constexpr mode_t kOthersRead = S_IRGRP | S_IROTH;
 
-// A symbolic link is followed so that the link itself stays in place.
-std::string ResolvedPath(const std::string& file) {
-    char buf[PATH_MAX];
-    if (realpath(file.c_str(), buf)) return buf;
-    return file;
-}
-
 }  // namespace
 
 std::string ProfileFile::ReadString(const std::string& file, const std::string& section,
@@ -199,21 +190,36 @@ std::string ProfileFile::ReadString(const std::string& file, const std::string& 
 
 bool ProfileFile::WriteString(const std::string& file, const std::string& section,
                               const std::string& key, const std::string& value) {
-    const std::string path = ResolvedPath(file);
-    std::string text, updated;
+    return WriteStrings(file, section, {{key, value}});
+}
+
+bool ProfileFile::WriteStrings(const std::string& file, const std::string& section,
+                               const ProfileEntries& entries) {
+    // Root may run a user's copy: a link planted beside it must not send root's write elsewhere.
+    if (IsSymbolicLink(file)) return false;
+    std::string text;
     bool exists = false;
-    if (!ReadWholeFile(path, &text, &exists)) return false;
-    if (exists && access(path.c_str(), W_OK) != 0) return false;  // a read-only file stays so
-    if (!ini::Set(text, section, key, value, &updated)) return false;
-    // The file holds the service password: created owner-only, and one that others may read
-    // (a copy, an editor's default) loses their read bits at the next write.
-    if (exists && updated == text) {
-        struct stat st {};
-        if (stat(path.c_str(), &st) == 0 && (st.st_mode & kOthersRead) != 0)
-            chmod(path.c_str(), st.st_mode & 07777 & ~kOthersRead);
-        return true;
+    if (!ReadWholeFile(file, &text, &exists)) return false;
+    if (exists && access(file.c_str(), W_OK) != 0) return false;  // a read-only file stays so
+    std::string updated = text;
+    bool all = true;
+    for (const auto& [key, value] : entries) {
+        std::string next;
+        if (ini::Set(updated, section, key, value, &next))
+            updated = std::move(next);
+        else
+            all = false;
     }
-    return ReplaceFileAtomically(path, updated, 0600, kOthersRead);
+    if (updated == text) {
+        // The file holds the service password: created owner-only, and one that others may
+        // read (a copy, an editor's default) loses their read bits at the next write.
+        struct stat st {};
+        if (exists && lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            (st.st_mode & kOthersRead) != 0)
+            chmod(file.c_str(), st.st_mode & 07777 & ~kOthersRead);
+        return all;
+    }
+    return ReplaceFileAtomically(file, updated, 0600, kOthersRead) && all;
 }
 
 }  // namespace qv

@@ -1,6 +1,7 @@
 #pragma once
 // The Linux profile files: read the way the Windows profile functions read a hand-edited file,
 // written in place with every other byte kept, replaced atomically (temporary file + rename).
+// A settings file that is a symbolic link is read but never written.
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,8 @@ public:
                            const std::string& key, const std::string& def) override;
     bool WriteString(const std::string& file, const std::string& section, const std::string& key,
                      const std::string& value) override;
+    bool WriteStrings(const std::string& file, const std::string& section,
+                      const ProfileEntries& entries) override;
     void Flush(const std::string&) override {}  // nothing is cached: every write is on disk
 
     // Maximum bytes a read hands back (the 2048-byte buffer of the original functions).

@@ -134,9 +134,14 @@ void QtApplication::CloseOnTerminationSignals() {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
-    // The end of the desktop session closes the window too.
-    connect(qApp, &QGuiApplication::commitDataRequest, this,
-            [this](QSessionManager&) { CloseMainWindowAndQuit(); });
+    // The end of the desktop session ends the message loop (the request to save data comes
+    // before it, and the user may still cancel the logout then): the window is closed on the
+    // way out, also when hidden in the notification area. A window never shown (a second copy
+    // that only said so) was never opened, so it is not closed either. The main window's close
+    // handler does its work once, however often it is closed.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (main_ && main_shown_) main_->close();
+    });
 }
 
 void QtApplication::CloseMainWindowAndQuit() {
@@ -147,6 +152,7 @@ void QtApplication::CloseMainWindowAndQuit() {
 }
 
 bool QtApplication::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == main_ && event->type() == QEvent::Show) main_shown_ = true;
     if (watched == main_ && event->type() == QEvent::WindowStateChange) {
         bool now = main_->isMinimized();
         if (now != minimized_) {

@@ -29,7 +29,8 @@ public:
     void Terminate() override;
     void PostQuit() override;
 
-    // Closes the main window the normal way on SIGTERM, SIGINT and SIGHUP.
+    // Closes the main window the normal way on SIGTERM, SIGINT and SIGHUP, and when the message
+    // loop ends (the end of the desktop session).
     void CloseOnTerminationSignals();
 
 protected:
@@ -39,6 +40,7 @@ private:
     void CloseMainWindowAndQuit();
     QPointer<QWidget> main_;
     bool minimized_ = false;
+    bool main_shown_ = false;  // the main window has been on screen (or in the tray) at all
 };
 
 // The directory part of a path, without a trailing "/" (the root keeps it).

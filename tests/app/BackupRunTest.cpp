@@ -44,6 +44,15 @@ protected:
         Msgs all = LogMessages();
         return Msgs(all.begin() + static_cast<long>(base_log), all.end());
     }
+    // A connection left open (as after a run inside a connection test), whose close fails.
+    void LeaveAConnectionThatWillNotClose() {
+        auto handler = form->IBBackupService1->OnAttach;
+        form->IBBackupService1->OnAttach = nullptr;
+        form->IBBackupService1->SetServerName("dbhost");
+        form->IBBackupService1->SetActive(true);
+        form->IBBackupService1->OnAttach = handler;
+        dbl->Fail("isc_service_detach", 335544721, -902, {"gone"});
+    }
     // The backup file named by the last start request.
     std::string RequestedFile() const {
         for (auto& c : dbl->ServiceCalls())
@@ -234,13 +243,7 @@ TEST_F(BackupRunTest, FailuresShowFromTheIconWhileItStandsForTheWindow) {
 }
 
 TEST_F(BackupRunTest, AFailingCloseOfALeftOverConnectionFailsOnlyThatRun) {
-    // A connection left open (as after a run inside a connection test), whose close fails.
-    auto handler = form->IBBackupService1->OnAttach;
-    form->IBBackupService1->OnAttach = nullptr;
-    form->IBBackupService1->SetServerName("dbhost");
-    form->IBBackupService1->SetActive(true);
-    form->IBBackupService1->OnAttach = handler;
-    dbl->Fail("isc_service_detach", 335544721, -902, {"gone"});
+    LeaveAConnectionThatWillNotClose();
     TickAt(2026, 12, 7, 10, 5);
     EXPECT_TRUE(FakeApp().exceptions.empty());  // nothing escaped the tick
     EXPECT_FALSE(form->IBBackupService1->Active());
@@ -266,6 +269,15 @@ TEST_F(BackupRunTest, ConnectionTestReportsAndLeavesEverythingElseAlone) {
     EXPECT_EQ(dbl->Names(),
               (Msgs{"isc_service_attach", "isc_service_detach", "isc_service_attach"}));
     for (auto& c : dbl->ServiceCalls()) EXPECT_NE(c.name, "isc_service_start");
+}
+
+TEST_F(BackupRunTest, AFailingCloseOfALeftOverConnectionIsAFailedConnectionTest) {
+    LeaveAConnectionThatWillNotClose();
+    form->Button1Click();
+    ASSERT_EQ(FakeApp().messages.size(), 1u);
+    EXPECT_EQ(FakeApp().messages[0].first, "服務連結失敗 !!");
+    EXPECT_FALSE(form->Testing());
+    EXPECT_EQ(NewLog(), Msgs{});
 }
 
 TEST_F(BackupRunTest, BackupFallingDueDuringTheTestIsMade) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 
+#include "FakeProfileFiles.h"
 #include "FormFixture.h"
 
 namespace qv::test {
@@ -73,6 +74,21 @@ TEST_F(FormFixture, SettingsAreLoadedIntoTheControls) {
     f.FormClose();
     EXPECT_EQ(Ini(), before);  // every value saved back unchanged
     EXPECT_EQ(LogMessages(), (Msgs{"程式執行", "系統結束"}));
+}
+
+TEST_F(FormFixture, ClosingWritesEveryKeyWithOneWriteOfTheFile) {
+    FakeProfileFiles files;
+    SetProfileFiles(&files);
+    const std::string ini = dir / "Quorvane.ini";
+    files.files[ini] = "; by hand\n[Para]\nTIMEMODE=7\nBACKUPTIME=0830\n[Other]\nX=1\n";
+    Start();
+    form->FormClose();
+    EXPECT_EQ(files.writes, 1);
+    EXPECT_EQ(files.files[ini],
+              "; by hand\n[Para]\nTIMEMODE=7\r\nBACKUPTIME=0830\r\nSERVERNAME=\r\nDATABASENAME=\r\n"
+              "USERNAME=SYSDBA\r\nPASSWORD=tidewater\r\nLOGNAME=\r\nBACKUPDIR=\r\nBACKUPNAME=\r\n"
+              "PROTOCAL=3\r\nBACKUPMODE=0\r\nNAMETYPE=0\r\nVERIFY=0\r\n[Other]\nX=1\n");
+    SetProfileFiles(nullptr);
 }
 
 TEST_F(FormFixture, BadAndOutOfRangeIndexes) {

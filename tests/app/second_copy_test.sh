@@ -16,6 +16,8 @@ fi
 mkdir -p /run/user  # a machine without a login manager has none
 mount -t tmpfs -o mode=755 tmpfs /run/user || { echo "FAIL: no private /run/user"; exit 1; }
 cp "${XAUTHORITY:-$HOME/.Xauthority}" /run/user/xauth && export XAUTHORITY=/run/user/xauth
+# The program too, before /tmp is covered: the build directory may lie under /tmp.
+cp "$program" /run/user/Quorvane && program=/run/user/Quorvane
 mount -t tmpfs -o mode=1777 tmpfs /tmp  # X clients reach the server by its abstract socket
 run_dir=/run/user/$(id -u)
 mkdir -m 700 "$run_dir"

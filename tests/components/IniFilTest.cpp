@@ -111,6 +111,26 @@ TEST_F(IniTest, LongValuesAndAwkwardTextsRoundTrip) {
     }
 }
 
+TEST_F(IniTest, WritesBetweenBeginAndEndUpdateAreOneWriteOfTheSameText) {
+    FakeProfileFiles fake;
+    SetProfileFiles(&fake);
+    const std::string file = dir / "Quorvane.ini";
+    fake.files[file] = "[Para]\r\nB=old\r\n";
+    ini.BeginUpdate();
+    EXPECT_TRUE(WriteAs(TiniType::DsString, "A", "x"));
+    EXPECT_TRUE(WriteAs(TiniType::DsInteger, "B", 7));
+    EXPECT_TRUE(WriteAs(TiniType::DsBoolean, "C", true));
+    EXPECT_EQ(fake.writes, 0);
+    EXPECT_TRUE(ini.EndUpdate());
+    EXPECT_EQ(fake.writes, 1);
+    EXPECT_EQ(fake.files[file], "[Para]\r\nB=7\r\nA=x\r\nC=1\r\n");
+    EXPECT_TRUE(ini.EndUpdate());  // nothing gathered: nothing written
+    EXPECT_EQ(fake.writes, 1);
+    EXPECT_TRUE(WriteAs(TiniType::DsString, "A", "y"));  // one write each again
+    EXPECT_EQ(fake.writes, 2);
+    SetProfileFiles(nullptr);
+}
+
 TEST_F(IniTest, AFailedWriteIsAFalseResult) {
     FakeProfileFiles fake;
     fake.fail_writes = true;

@@ -105,8 +105,23 @@ TEST_F(LogRecorderTest, MissingDirectoryGivesFalseAndCreatesNothing) {
     EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 }
 
+TEST_F(LogRecorderTest, NeverWritesThroughASymbolicLink) {
+    // Planted where the log belongs: root running that copy must not append elsewhere.
+    test::WriteFile(dir / "other", "mine\n");
+    std::filesystem::create_symlink(dir / "other", dir / "L");
+    std::filesystem::create_symlink(dir / "absent", dir / "M");
+    TLogRecorder r(nullptr);
+    r.SetDirectory(dir.path());
+    for (const char* name : {"L", "M"}) {
+        r.SetFileName(name);
+        EXPECT_FALSE(r.WriteMessage("x")) << name;
+    }
+    EXPECT_EQ(ReadFile(dir / "other"), "mine\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "absent"));
+}
+
 TEST_F(LogRecorderTest, ALogThatRootCreatesInAUsersDirectoryIsTheUsers) {
-    if (geteuid() != 0) return;  // only root can give a file away; CI runs as root
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give a file away (CI runs as root)";
     ASSERT_EQ(chown(dir.path().c_str(), 65534, 65534), 0);
     TLogRecorder r(nullptr);
     r.SetDirectory(dir.path());

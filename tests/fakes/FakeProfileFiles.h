@@ -13,6 +13,7 @@ public:
     std::map<std::string, std::string> files;  // path -> text
     bool fail_writes = false;
     int flushes = 0;
+    int writes = 0;  // calls that write a file
 
     std::string ReadString(const std::string& file, const std::string& section,
                            const std::string& key, const std::string& def) override {
@@ -23,11 +24,21 @@ public:
     }
     bool WriteString(const std::string& file, const std::string& section, const std::string& key,
                      const std::string& value) override {
+        return WriteStrings(file, section, {{key, value}});
+    }
+    bool WriteStrings(const std::string& file, const std::string& section,
+                      const ProfileEntries& entries) override {
+        ++writes;
         if (fail_writes) return false;
-        std::string out;
-        if (!ini::Set(files[file], section, key, value, &out)) return false;
-        files[file] = out;
-        return true;
+        bool all = true;
+        for (const auto& [key, value] : entries) {
+            std::string out;
+            if (ini::Set(files[file], section, key, value, &out))
+                files[file] = out;
+            else
+                all = false;
+        }
+        return all;
     }
     void Flush(const std::string&) override { ++flushes; }
 };

@@ -1,21 +1,39 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <sys/stat.h>
+#include <QGuiApplication>
+#include <QSessionManager>
+#include <QTimer>
+#include <QWidget>
+#include <ctime>
+#include <filesystem>
+#include <memory>
 
 #include "Clock.h"
 #include "Component.h"
+#include "DesktopNotifications.h"
 #include "Exception.h"
 #include "FakeApplication.h"
 #include "FakeClock.h"
 #include "FilePlaces.h"
 #include "Files.h"
+#include "QtApplication.h"
 #include "Strings.h"
 #include "Timer.h"
 #include "TestSupport.h"
 
 namespace qv {
 namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
 
 TEST(Strings, ParseInt32) {
     EXPECT_EQ(ParseInt32("42"), 42);
@@ -61,6 +79,40 @@ TEST(Clock, NextTickLandsJustPastTheNextMinute) {
     EXPECT_TRUE(SameMinute({2026, 1, 1, 10, 0, 0, 0}, {2026, 1, 1, 10, 0, 59, 999}));
     EXPECT_FALSE(SameMinute({2026, 1, 1, 10, 0, 0, 0}, {2026, 1, 2, 10, 0, 0, 0}));
     EXPECT_FALSE(SameMinute({2026, 1, 1, 10, 0, 0, 0}, {2026, 1, 1, 11, 0, 0, 0}));
+}
+
+// Minutes the system clock is ahead of UTC, read within one UTC minute.
+int MinutesAheadOfUtc(const SystemClock& clock) {
+    for (;;) {
+        const time_t before = time(nullptr);
+        const LocalTime local = clock.Now();
+        const time_t after = time(nullptr);
+        if (before / 60 != after / 60) continue;
+        tm utc{};
+        gmtime_r(&before, &utc);
+        return ((local.hour * 60 + local.minute) - (utc.tm_hour * 60 + utc.tm_min) + 1440) % 1440;
+    }
+}
+
+TEST(Clock, AChangeOfTheZoneIsSeenAtTheNextRead) {
+    // TZ naming a link that is then pointed at another zone, as a desktop changes /etc/localtime.
+    TempDir dir;
+    const std::string link = dir / "localtime";
+    ASSERT_TRUE(std::filesystem::exists("/usr/share/zoneinfo/Etc/GMT-3")) << "tzdata is missing";
+    std::filesystem::create_symlink("/usr/share/zoneinfo/Etc/GMT-3", link);
+    const char* old_tz = std::getenv("TZ");
+    const std::string saved = old_tz ? old_tz : "";
+    setenv("TZ", (":" + link).c_str(), 1);
+    SystemClock clock;
+    EXPECT_EQ(MinutesAheadOfUtc(clock), 180);
+    std::filesystem::create_symlink("/usr/share/zoneinfo/Etc/GMT+5", dir / "next");
+    std::filesystem::rename(dir / "next", link);
+    EXPECT_EQ(MinutesAheadOfUtc(clock), 1440 - 300);
+    std::filesystem::create_symlink("/usr/share/zoneinfo/Etc/GMT-3", dir / "next");
+    std::filesystem::rename(dir / "next", link);
+    EXPECT_EQ(MinutesAheadOfUtc(clock), 180);
+    old_tz ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
+    tzset();
 }
 
 TEST(Timer, AnEarlyWakeSleepsAgainInsteadOfTicking) {
@@ -115,6 +167,77 @@ TEST(Component, LoadedRunsInLayoutOrderAfterTheWholeLayout) {
     EXPECT_EQ(log, (std::vector<std::string>{"form created", "a created while loading",
                                              "b created while loading", "a loaded", "b loaded",
                                              "form loaded", "form freed", "b freed", "a freed"}));
+}
+
+// A window that counts how often it is closed.
+struct ClosingWindow : QWidget {
+    int closes = 0;
+    void closeEvent(QCloseEvent* event) override {
+        ++closes;
+        event->accept();
+    }
+};
+
+TEST(Application, TheWindowClosesWhenTheSessionEndsNotWhenItIsAskedToSave) {
+    QtApplication app;
+    ClosingWindow window;
+    app.SetMainWindow(&window);
+    app.CloseOnTerminationSignals();
+    auto* gui = static_cast<QGuiApplication*>(QCoreApplication::instance());
+    // A second copy quits without ever showing its window: nothing to close.
+    QTimer::singleShot(0, gui, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    EXPECT_EQ(window.closes, 0);
+    window.show();
+    // The session manager asks for the data first; the user may still cancel the logout.
+    alignas(QSessionManager) unsigned char session[sizeof(QSessionManager)] = {};
+    emit gui->commitDataRequest(*reinterpret_cast<QSessionManager*>(session));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.closes, 0);
+    // The session's end ends the message loop: the window closes on its way out.
+    QTimer::singleShot(0, gui, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    EXPECT_EQ(window.closes, 1);
+}
+
+TEST(DesktopNotifications, AServiceTheBusStartsOnDemandGetsTheMessage) {
+    // A private session bus on which the notification service is activatable, not running.
+    TempDir dir;
+    const std::string notes = dir / "notes", services = dir / "services";
+    std::filesystem::create_directory(services);
+    WriteFile(dir / "standin.sh", "#!/bin/sh\necho $$ >'" + dir / "standin.pid" +
+                                      "'\nexec /usr/bin/python3 '" QV_SOURCE_DIR
+                                      "/tests/app/sni_watcher.py' >'" +
+                                      notes + "' 2>&1\n");
+    chmod((dir / "standin.sh").c_str(), 0755);
+    WriteFile(
+        services + "/org.freedesktop.Notifications.service",
+        "[D-BUS Service]\nName=org.freedesktop.Notifications\nExec=" + dir / "standin.sh" + "\n");
+    WriteFile(dir / "bus.conf",
+              "<busconfig><type>session</type><listen>unix:path=" + dir / "bus" +
+                  "</listen><servicedir>" + services +
+                  "</servicedir><auth>EXTERNAL</auth><policy context=\"default\">"
+                  "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                  "<allow own=\"*\"/></policy></busconfig>");
+    const pid_t bus = fork();
+    if (bus == 0) {
+        execlp("dbus-daemon", "dbus-daemon", "--nofork", "--nopidfile",
+               ("--config-file=" + dir / "bus.conf").c_str(), nullptr);
+        _exit(127);
+    }
+    for (int i = 0; i < 100 && !std::filesystem::exists(dir / "bus"); ++i) usleep(50000);
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir / "bus").c_str(), 1);
+    std::unique_ptr<IDesktopNotifications> desktop(NewDBusDesktopNotifications());
+    EXPECT_TRUE(desktop->Notify("Quorvane", "備份失敗/b/1.gbk:gone"));
+    bool shown = false;
+    for (int i = 0; i < 200 && !shown; ++i, usleep(50000))
+        shown =
+            ReadFile(notes).find("NOTIFY Quorvane | 備份失敗/b/1.gbk:gone") != std::string::npos;
+    EXPECT_TRUE(shown) << ReadFile(notes);
+    const std::string standin = ReadFile(dir / "standin.pid");
+    if (!standin.empty()) kill(std::stoi(standin), SIGTERM);
+    kill(bus, SIGTERM);
+    waitpid(bus, nullptr, 0);
 }
 
 TEST(Application, TitleIsTheFileNameUpToItsFirstDot) {
@@ -196,6 +319,22 @@ TEST(FilePlaces, TheInstalledProgramUsesTheUsersDirectoriesAndTheAdministratorsD
     // Once the user has a file of their own, it is the one read.
     test::WriteFile(p.settings_file, "");
     EXPECT_EQ(FilePlaces::Decide(t / "lib", t / "lib", env).settings_source, p.settings_file);
+}
+
+TEST(FilePlaces, DirectoriesRootMakesInAUsersHomeAreTheUsers) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give a directory away (CI runs as root)";
+    test::TempDir t;
+    mkdir((t / "home").c_str(), 0700);
+    ASSERT_EQ(chown((t / "home").c_str(), test::kOtherUid, test::kOtherGid), 0);
+    mkdir((t / "lib").c_str(), 0755);
+    FilePlaces::Decide(t / "lib", t / "lib", XdgEnvironment{t / "home", "", "", ""});
+    for (const char* d : {"home/.config", "home/.config/quorvane", "home/.local",
+                          "home/.local/state", "home/.local/state/quorvane"}) {
+        struct stat st {};
+        ASSERT_EQ(stat((t / d).c_str(), &st), 0) << d;
+        EXPECT_EQ(st.st_uid, test::kOtherUid) << d;
+        EXPECT_EQ(st.st_gid, test::kOtherGid) << d;
+    }
 }
 
 TEST(FilePlaces, UserDirectoriesThatCannotBeMadeAreNotWritable) {

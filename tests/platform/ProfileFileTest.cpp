@@ -147,7 +147,7 @@ TEST(ProfileFile, WriteCreatesOwnerOnlyFileAndKeepsExistingMode) {
 }
 
 TEST(ProfileFile, RootWritingAUsersFilesLeavesThemTheUsers) {
-    if (geteuid() != 0) return;  // only root can give a file away; CI runs as root
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give a file away (CI runs as root)";
     TempDir dir;
     ProfileFile files;
     WriteFile(dir / "user.ini", "[Para]\r\n");
@@ -173,25 +173,62 @@ TEST(ProfileFile, WriteFailuresLeaveTheFileWholeAndNoTemporaryBehind) {
     WriteFile(dir / "a.ini", "[Para]\r\nK=old\r\n");
     EXPECT_FALSE(files.WriteString(dir / "a.ini", "Para", "K", "line\nbreak"));
     EXPECT_EQ(ReadFile(dir / "a.ini"), "[Para]\r\nK=old\r\n");
-    if (geteuid() != 0) {  // root writes through permission bits
-        chmod(dir.path().c_str(), 0500);
-        EXPECT_FALSE(files.WriteString(dir / "a.ini", "Para", "K", "new"));
-        chmod(dir.path().c_str(), 0700);
-        EXPECT_EQ(ReadFile(dir / "a.ini"), "[Para]\r\nK=old\r\n");
+    // A directory the user may not write (root writes through permission bits: a normal user).
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(dir.path().c_str(), test::kOtherUid, test::kOtherGid), 0);
     }
+    chmod((dir / "a.ini").c_str(), 0666);
+    chmod(dir.path().c_str(), 0555);
+    EXPECT_EQ(test::RunAsNormalUser(
+                  [&] { return files.WriteString(dir / "a.ini", "Para", "K", "new") ? 1 : 0; }),
+              0);
+    chmod(dir.path().c_str(), 0700);
+    EXPECT_EQ(ReadFile(dir / "a.ini"), "[Para]\r\nK=old\r\n");
     int entries = 0;
     for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
     EXPECT_EQ(entries, 1);
 }
 
-TEST(ProfileFile, WritesThroughASymbolicLink) {
+TEST(ProfileFile, NeverWritesThroughASymbolicLink) {
+    // Planted where the settings belong: root running that copy must not write elsewhere.
     TempDir dir;
     ProfileFile files;
     WriteFile(dir / "real.ini", "[Para]\r\n");
+    chmod((dir / "real.ini").c_str(), 0644);
     std::filesystem::create_symlink(dir / "real.ini", dir / "link.ini");
-    ASSERT_TRUE(files.WriteString(dir / "link.ini", "Para", "K", "v"));
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.ini"));
-    EXPECT_EQ(ReadFile(dir / "real.ini"), "[Para]\r\nK=v\r\n");
+    std::filesystem::create_symlink(dir / "absent.ini", dir / "dangling.ini");
+    for (const char* name : {"link.ini", "dangling.ini"}) {
+        EXPECT_FALSE(files.WriteString(dir / name, "Para", "K", "v")) << name;
+        EXPECT_FALSE(files.WriteStrings(dir / name, "Para", {{"K", "v"}})) << name;
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / name)) << name;
+    }
+    EXPECT_EQ(ReadFile(dir / "real.ini"), "[Para]\r\n");
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "real.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_FALSE(std::filesystem::exists(dir / "absent.ini"));
+}
+
+TEST(ProfileFile, SeveralKeysInOneWriteGiveTheTextOfOneWriteEach) {
+    const ProfileEntries entries = {{"SERVERNAME", "db1"}, {"BAD", "line\nbreak"},
+                                    {"PASSWORD", " p w"},  {"server", "db2"},
+                                    {"NEW", ""},           {"B", "2"}};
+    for (const std::string start : {"", "; mine\n[Para]\nB=1\n[Other]\nX=y", "[Other]\r\n"}) {
+        TempDir dir;
+        ProfileFile files;
+        if (!start.empty()) {
+            WriteFile(dir / "one.ini", start);
+            WriteFile(dir / "each.ini", start);
+        }
+        EXPECT_FALSE(files.WriteStrings(dir / "one.ini", "Para", entries));  // BAD is left out
+        for (const auto& [key, value] : entries)
+            files.WriteString(dir / "each.ini", "Para", key, value);
+        EXPECT_EQ(ReadFile(dir / "one.ini"), ReadFile(dir / "each.ini")) << start;
+    }
+    TempDir dir;
+    ProfileFile files;
+    EXPECT_TRUE(files.WriteStrings(dir / "none.ini", "Para", {}));
+    EXPECT_FALSE(std::filesystem::exists(dir / "none.ini"));  // nothing to write: no file
 }
 
 }  // namespace

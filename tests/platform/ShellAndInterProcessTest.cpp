@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +19,18 @@
 #include "Shell.h"
 #include "ShellLauncher.h"
 #include "TestSupport.h"
+
+// flock for the whole test program, failing with this error while it is not 0 (a file system
+// without locks answers ENOLCK).
+static int g_flock_error = 0;
+extern "C" int flock(int fd, int operation) noexcept {
+    if (g_flock_error != 0) {
+        errno = g_flock_error;
+        return -1;
+    }
+    static auto real = reinterpret_cast<int (*)(int, int)>(dlsym(RTLD_NEXT, "flock"));
+    return real(fd, operation);
+}
 
 namespace qv {
 namespace {
@@ -154,6 +168,17 @@ TEST(LinuxInterProcessTest, TheMutexIsTakenAtomicallyAndFreedWithItsHolder) {
     EXPECT_EQ(after.OpenMutex("Other"), 0u);
 }
 
+TEST(LinuxInterProcessTest, OnlyALockHeldElsewhereMeansAnotherCopy) {
+    TempDir dir;
+    LinuxInterProcess first(dir.path()), second(dir.path());
+    g_flock_error = ENOLCK;  // no locks here: the copy runs without the guard
+    EXPECT_EQ(first.OpenMutex("Quorvane"), 0u);
+    EXPECT_EQ(first.CreateMutex("Quorvane"), 0u);
+    g_flock_error = EWOULDBLOCK;
+    EXPECT_NE(second.OpenMutex("Quorvane"), 0u);
+    g_flock_error = 0;
+}
+
 TEST(LinuxInterProcessTest, BroadcastsReachTheOtherCopyOnly) {
     TempDir dir;
     FakeApplication& app = test::FakeApp();
@@ -283,7 +308,8 @@ TEST(LinuxInterProcessTest, FilesAnotherUserPutFirstNeitherBlockNorDisableNorLis
     EXPECT_EQ(Delivered([&] { second.BroadcastSystemMessage(id); }), std::vector<uint32_t>{id});
     EXPECT_LT(accept(foreign, nullptr, nullptr), 0);
     close(foreign);
-    if (geteuid() != 0) return;
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can make another user's socket (CI runs as root)";
     first.StopReceiving(id);
     foreign = ForeignListener(first.SocketPath(id));
     second.BroadcastSystemMessage(id);                // a local connection would be queued at once

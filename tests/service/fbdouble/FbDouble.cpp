@@ -32,7 +32,7 @@ struct Outcome {
 
 struct State {
     std::mutex mu;
-    std::vector<FbdCall> calls;
+    std::deque<FbdCall> calls;  // appending moves no call: fbd_call's pointers stay valid
     std::map<std::string, std::deque<Outcome>> scripts;
     Outcome last_failure;
     size_t next_text = 0;
@@ -112,16 +112,20 @@ FBD_EXPORT void fbd_script(const char* fn, intptr_t result, intptr_t code, int32
     S().scripts[fn].push_back(o);
 }
 
+// Read under the lock: the program's worker threads append calls meanwhile.
 FBD_EXPORT int fbd_call_count(void) {
+    std::lock_guard lock(S().mu);
     return static_cast<int>(S().calls.size());
 }
 
 FBD_EXPORT const FbdCall* fbd_call(int i) {
+    std::lock_guard lock(S().mu);
     if (i < 0 || i >= static_cast<int>(S().calls.size())) return nullptr;
     return &S().calls[static_cast<size_t>(i)];
 }
 
 FBD_EXPORT int fbd_open_handles(void) {
+    std::lock_guard lock(S().mu);
     return static_cast<int>(S().open_handles.size());
 }
 
