@@ -184,6 +184,15 @@ void TBackupRunner::Close() {
     }
 }
 
+std::vector<std::string> StateLines(const std::optional<TRunReport>& last_run,
+                                    const std::optional<LocalTime>& next_due) {
+    std::vector<std::string> lines;
+    if (last_run)
+        lines.push_back("上次備份 " + MinuteText(last_run->started) + " " + last_run->last_line);
+    lines.push_back("下次備份 " + (next_due ? MinuteText(*next_due) : std::string("無")));
+    return lines;
+}
+
 std::string OneLine(std::string text) {
     for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
     return text;

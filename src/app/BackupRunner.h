@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "BackupFollower.h"
 #include "BackupSettings.h"
@@ -84,6 +85,11 @@ private:
     LocalTime started_;
     std::optional<TRunReport> last_run_;
 };
+
+// The state at a glance: "上次備份 <minute> <its last line>" once a run has ended, and
+// "下次備份 <minute>" ("下次備份 無" when none is due in the next 8 days or the schedule is off).
+std::vector<std::string> StateLines(const std::optional<TRunReport>& last_run,
+                                    const std::optional<LocalTime>& next_due);
 
 // The server's text on one line: each CR LF between its messages becomes one blank.
 std::string OneLine(std::string text);

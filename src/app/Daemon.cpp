@@ -203,21 +203,13 @@ void TDaemonLog::Write(const std::string& message, TLinePriority priority) {
     std::fflush(out_);
 }
 
-std::vector<std::string> StateLines(const std::optional<TRunReport>& last_run,
-                                    const std::optional<LocalTime>& next_due) {
-    std::vector<std::string> lines;
-    if (last_run)
-        lines.push_back("上次備份 " + MinuteText(last_run->started) + " " + last_run->last_line);
-    lines.push_back("下次備份 " + (next_due ? MinuteText(*next_due) : std::string("無")));
-    return lines;
-}
-
 TBackupDaemon::TBackupDaemon(const TDaemonSetup& setup, TDaemonLog& log, IServiceNotifier& notifier)
     : setup_(setup),
       log_(log),
       notifier_(notifier),
       service_(nullptr),
       runner_(service_, [this](const std::string& m, TLinePriority p) { log_.Write(m, p); }),
+      record_(setup.log_dir + "PROC_STATE.TXT"),
       timer_(nullptr) {
     service_.SetProtocol(TProtocol::TCP);
     service_.SetLoginPrompt(false);
@@ -250,6 +242,9 @@ void TBackupDaemon::Start() {
         log_.Write("設定檔 " + setup_.config + " 含有密碼，其他使用者也能讀取",
                    TLinePriority::Warning);
     timer_.SetEnabled(true);
+    // Always armed: a gap since the last run of the service (a reboot) is made up once.
+    std::string tick_time;
+    Act(DecideStartUp(record_, setup_.settings.Schedule(), &tick_time), tick_time);
     notifier_.Notify("READY=1\nSTATUS=" + Status());
     if (const uint64_t usec = notifier_.WatchdogUsec()) {
         watchdog_ = std::make_unique<QTimer>();
@@ -261,7 +256,12 @@ void TBackupDaemon::Start() {
 
 void TBackupDaemon::Tick() {
     std::string tick_time;
-    if (!BackupDueNow(setup_.settings.Schedule(), &tick_time)) return;
+    Act(DecideTick(record_, setup_.settings.Schedule(), &tick_time), tick_time);
+}
+
+void TBackupDaemon::Act(const TTickDecision& decision, const std::string& tick_time) {
+    if (!decision.missed_line.empty()) log_.Write(decision.missed_line, TLinePriority::Warning);
+    if (!decision.run) return;
     log_.Write("備份條件符合", TLinePriority::Info);
     runner_.Run(setup_.settings, tick_time);
 }

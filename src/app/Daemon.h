@@ -11,6 +11,7 @@
 #include "BackupSettings.h"
 #include "LogRecorder.h"
 #include "Schedule.h"
+#include "ScheduleRecord.h"
 #include "ServiceNotifier.h"
 #include "Timer.h"
 
@@ -75,11 +76,6 @@ private:
     bool journal_;
 };
 
-// The state at a glance: "上次備份 <minute> <its last line>" once a run has ended, and
-// "下次備份 <minute>" ("下次備份 無" when none is due in the next 8 days or the schedule is off).
-std::vector<std::string> StateLines(const std::optional<TRunReport>& last_run,
-                                    const std::optional<LocalTime>& next_due);
-
 class TBackupDaemon {
 public:
     TBackupDaemon(const TDaemonSetup& setup, TDaemonLog& log, IServiceNotifier& notifier);
@@ -105,6 +101,7 @@ public:
 
 private:
     void SendStatus();
+    void Act(const TTickDecision& decision, const std::string& tick_time);
 
     TDaemonSetup setup_;
     TDaemonLog& log_;
@@ -112,6 +109,7 @@ private:
     TIBBackupService service_;
     TBackupRunner runner_;
     TMinuteAlignment alignment_;
+    TScheduleRecord record_;  // the last minute checked, in the state directory
     TTimer timer_;
     std::unique_ptr<QTimer> watchdog_;
 };

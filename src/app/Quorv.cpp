@@ -209,6 +209,7 @@ void TQuorvaneForm::CreateComponents() {
             else
                 SaveLog(message);
         });
+    runner_->OnRunEnded = [this] { ShowState(); };
 
     Ini1 = new TIni(this);
     Ini1->SetName("Ini1");
@@ -338,6 +339,9 @@ void TQuorvaneForm::FormShow() {
     Edit1->setVisible(ComboBox1->currentIndex() != 0);
     SaveLog("程式執行");
     StartButton->SetDown(true);
+    schedule_record_.SetFile(places_.log_dir + "PROC_STATE.TXT");
+    Act(DecideStartUp(schedule_record_, CurrentSettings().Schedule(), &tick_time_));
+    ShowState();
     if (!Trim(TextBytes(Edit2)).empty() && !Trim(TextBytes(Edit4)).empty())
         Timer2->SetEnabled(true);
     WarnIfAppDirNotWritable();
@@ -557,7 +561,9 @@ void TQuorvaneForm::SavePara() {
 void TQuorvaneForm::Edit1Change() {
     if (StopButton->Down()) return;
     StopButton->SetDown(true);
+    schedule_record_.End();
     SaveLog("系統停止");
+    ShowState();
 }
 
 void TQuorvaneForm::FormClose() {
@@ -580,18 +586,35 @@ void TQuorvaneForm::Timer2Timer() {
 
 void TQuorvaneForm::Timer1Timer() {
     if (!StartButton->Down()) return;
-    if (!BackupDueNow(CurrentSettings().Schedule(), &tick_time_)) return;
+    Act(DecideTick(schedule_record_, CurrentSettings().Schedule(), &tick_time_));
+}
+
+void TQuorvaneForm::Act(const TTickDecision& decision) {
+    if (!decision.missed_line.empty()) SaveLog(decision.missed_line);
+    if (!decision.run) return;
     SaveLog("備份條件符合");
     DataBackup();
 }
 
+void TQuorvaneForm::ShowState() {
+    std::optional<LocalTime> next;
+    if (StartButton->Down()) next = NextDueMinute(CurrentSettings().Schedule(), Clock().Now());
+    std::string hint = "Interbase 6 Quorvane";
+    for (const std::string& line : StateLines(runner_->LastRun(), next)) hint += "\n" + line;
+    TrayIcon1->SetHint(hint);
+}
+
 void TQuorvaneForm::StartButtonClick() {
+    schedule_record_.Begin(Clock().Now());
     SavePara();
     SaveLog("系統啟動");
+    ShowState();
 }
 
 void TQuorvaneForm::StopButtonClick() {
+    schedule_record_.End();
     SaveLog("系統停止");
+    ShowState();
 }
 
 void TQuorvaneForm::ComboBox4Change() {

@@ -15,6 +15,7 @@
 
 #include "BackupRunner.h"
 #include "BackupSettings.h"
+#include "ScheduleRecord.h"
 #include "Clock.h"
 #include "Component.h"
 #include "FilePlaces.h"
@@ -143,6 +144,10 @@ private:
     void WarnIfAppDirNotWritable();
     // A failure the user should hear of without a dialog: logged, and shown by the desktop.
     void ReportFailure(const std::string& message);
+    // Logs a gap's line and starts the run it decided.
+    void Act(const TTickDecision& decision);
+    // The icon's tool-tip: the program's name, the last run's outcome, the next due minute.
+    void ShowState();
     // Sets the start-at-logon box from the Run value (its click handler runs when it ticks).
     void CheckRunValue();
     std::string DirectoryOfExe() const;
@@ -154,6 +159,7 @@ private:
     FilePlaces places_;       // where the settings file and the log are kept
     std::string tick_time_;
     TMinuteAlignment minute_alignment_;
+    TScheduleRecord schedule_record_;  // the last minute the armed schedule checked
     bool testing_ = false;
     bool shown_once_ = false;
     bool closed_ = false;

@@ -45,10 +45,24 @@ public:
 private:
     TMissedMinutes Since(const TScheduleChoice& choice, int64_t last, int64_t until) const;
     std::optional<int64_t> Load() const;
-    void Store(int64_t minute);
+    void Store(int64_t minute, bool to_file);
 
     std::string file_;
     std::optional<int64_t> last_;  // the last checked minute (MinuteNumber), while armed
 };
+
+// What one look at the armed schedule decides: the line for a gap that let due minutes pass
+// (empty when none did), and whether a run starts now: the minute is due, or the gap is made up
+// once (never twice when the minute is due as well). tick_time is the run's HHNN.
+struct TTickDecision {
+    std::string missed_line;
+    bool run = false;
+};
+// A tick of the one-minute timer, at the clock's time.
+TTickDecision DecideTick(TScheduleRecord& record, const TScheduleChoice& choice,
+                         std::string* tick_time);
+// Start-up, which arms the schedule.
+TTickDecision DecideStartUp(TScheduleRecord& record, const TScheduleChoice& choice,
+                            std::string* tick_time);
 
 }  // namespace qv

@@ -24,7 +24,9 @@ enum class TMouseButton { mbLeft, mbRight, mbMiddle };
 class TTrayIcon : public TComponent {
 public:
     static constexpr uint32_t kCallbackMessage = 1025;  // WM_USER + 1
-    static constexpr size_t kMaxTipBytes = 63;
+    // Room for the name and the state lines (last and next backup); desktop trays show more
+    // than the 63 bytes of the oldest notification areas.
+    static constexpr size_t kMaxTipBytes = 511;
 
     using TNotifyEvent = std::function<void(TComponent* sender)>;
     // Minimise and restore come from the application: it is their Sender.

@@ -15,7 +15,7 @@ struct NotifyIconRecord {
     uint32_t flags = 0;
     uint32_t callback_message = 0;
     uintptr_t icon = 0;  // 0: the application's own icon
-    std::string tip;     // at most 63 bytes
+    std::string tip;     // at most TTrayIcon::kMaxTipBytes bytes
 };
 
 class INotificationArea {

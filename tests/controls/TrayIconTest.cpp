@@ -107,15 +107,16 @@ TEST_F(TrayTest, RightClickMenuOnlyWhenTheWindowIsHidden) {
               (std::vector<std::string>{"right 1 0 900,700", "menu 900,700", "right 1 0 900,700"}));
 }
 
-TEST_F(TrayTest, HintIsCutTo63BytesOnACharacterAndEmptyClearsTheTip) {
+TEST_F(TrayTest, HintIsCutOnACharacterAndEmptyClearsTheTip) {
     TTrayIcon& t = Make();
     area.calls.clear();
     t.SetHint("Interbase 6 Quorvane");  // unchanged: nothing sent
     EXPECT_TRUE(area.calls.empty());
-    const std::string long_hint = std::string(61, 'x') + "備份";  // 61 + 3 + 3 bytes
+    const size_t room = TTrayIcon::kMaxTipBytes;
+    const std::string long_hint = std::string(room - 2, 'x') + "備份";  // 2 bytes short of 備
     t.SetHint(long_hint);
     EXPECT_EQ(t.Hint(), long_hint);
-    EXPECT_EQ(t.Record().tip, std::string(61, 'x'));  // the cut character is left out whole
+    EXPECT_EQ(t.Record().tip, std::string(room - 2, 'x'));  // the cut character is left out whole
     t.SetHint("");
     EXPECT_EQ(t.Record().flags & NIF_TIP, 0u);
     EXPECT_EQ(area.Ops(), (std::vector<std::string>{"modify", "modify"}));
