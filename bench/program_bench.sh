@@ -12,9 +12,31 @@
 #    programs' figures: compare the two of one round, not figures of different runs.
 # Then the idle cost: wake-ups (voluntary context switches) of the minimised program over one
 # idle period. Both programs use the same Qt platform: QT_QPA_PLATFORM, offscreen unless set.
-#   bench/program_bench.sh BUILD_DIR [rounds=9] [idle_seconds=60, 0 to skip]
+#   bench/program_bench.sh [--desktop] BUILD_DIR [rounds=9] [idle_seconds=60, 0 to skip]
+# --desktop: as on a desktop session with a notification area, where the tray's questions to the
+# session bus cost: the X platform on a fresh Xvfb, a private session bus (dbus-run-session) and
+# a StatusNotifier watcher with a host on it (tests/app/sni_watcher.py, as KDE Plasma, XFCE and
+# GNOME with AppIndicator have), so that minimised, Quorvane's icon is a D-Bus item.
 # With SMAPS_DIR set, each program's /proc/PID/smaps of the last round is kept there.
 set -euo pipefail
+if [ "${1:-}" = --desktop ]; then
+  shift
+  if [ -z "${QV_BENCH_DESKTOP:-}" ]; then
+    # Xvfb and the bus first; this script again inside them (no stdin: xvfb-run waits on it).
+    exec env QV_BENCH_DESKTOP=1 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
+      dbus-run-session -- "$0" --desktop "$@" </dev/null
+  fi
+  watcher_out=$(mktemp)
+  /usr/bin/python3 "$(dirname "$0")/../tests/app/sni_watcher.py" >"$watcher_out" 2>&1 &
+  watcher=$!
+  trap 'kill $watcher 2>/dev/null; rm -f "$watcher_out"' EXIT
+  for _ in $(seq 1 100); do grep -q 'WATCHER READY' "$watcher_out" && break; sleep 0.1; done
+  grep -q 'WATCHER READY' "$watcher_out" || { echo "the StatusNotifier watcher did not start" >&2; exit 1; }
+  "$0" "$@"
+  # Each round's Quorvane minimised into the tray: one registered item per round.
+  echo "StatusNotifier items registered: $(grep -c '^ITEM ' "$watcher_out")"
+  exit 0
+fi
 build=$(realpath "${1:-build}")
 rounds=${2:-9}
 idle=${3:-60}
@@ -40,7 +62,7 @@ minimal=("$work/min/shown" "$build/bench/minimal_qt" "$work/min/shown")
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 column() { awk -v c="$1" '{print $c}' "$2" | median; }
 
-echo "platform $QT_QPA_PLATFORM, $(nproc) cores, $rounds rounds; uptime at start:$(uptime)"
+echo "platform $QT_QPA_PLATFORM${QV_BENCH_DESKTOP:+ with a session bus and a StatusNotifier watcher}, $(nproc) cores, $rounds rounds; uptime at start:$(uptime)"
 : >"$work/ours" && : >"$work/minimal"
 echo "round  Quorvane: start-up ms, PSS, private dirty, RSS, USS KiB, CPU ms  |  minimal_qt: the same"
 for i in $(seq 1 "$rounds"); do

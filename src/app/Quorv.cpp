@@ -250,9 +250,14 @@ void TQuorvaneForm::CreateComponents() {
     TrayIcon1->SetSeparateIcon(false);
     TrayIcon1->OnDblClick = [this](TComponent*) { Guarded([this] { TrayIcon1DblClick(); }); };
     // Where the notification area reports single clicks only (a StatusNotifier host), a
-    // click is all that arrives, so a click restores; elsewhere the double click does.
-    if (NotificationArea().SingleClicksOnly())
-        TrayIcon1->OnClick = [this](TComponent*) { Guarded([this] { TrayIcon1DblClick(); }); };
+    // click is all that arrives, so a click restores; elsewhere the double click does. Asked
+    // at the click, when the icon is shown and the area known: asked here, the question to
+    // the session bus would hold up the window.
+    TrayIcon1->OnClick = [this](TComponent*) {
+        Guarded([this] {
+            if (NotificationArea().SingleClicksOnly()) TrayIcon1DblClick();
+        });
+    };
 
     rasOneInstComp1 = new TrasOneInstComp(this);
     rasOneInstComp1->SetName("rasOneInstComp1");

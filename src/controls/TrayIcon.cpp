@@ -9,7 +9,9 @@ namespace qv {
 TTrayIcon::TTrayIcon(TComponent* owner) : TComponent(owner) {
     IApplication& app = Application();
     INotificationArea& area = NotificationArea();
-    shell_support_ = area.Available();
+    // Whether there is a notification area is asked when the icon is first wanted, not here:
+    // on a desktop the question goes to the session bus, which would hold up the window.
+    shell_support_ = true;
     record_.flags = NIF_MESSAGE | NIF_ICON;
     record_.callback_message = kCallbackMessage;
     record_.icon = icon_;  // the application's own icon
@@ -39,7 +41,9 @@ void TTrayIcon::SetTip(const std::string& text) {
 }
 
 void TTrayIcon::AddIcon() {
-    if (!active_ || !shell_support_ || shown_) return;
+    if (!active_ || shown_) return;
+    shell_support_ = NotificationArea().Available();  // a host may have started since
+    if (!shell_support_) return;
     if (!NotificationArea().Add(record_))
         throw EOutOfResources("Cannot create shell notification icon");
     shown_ = true;
@@ -87,7 +91,6 @@ void TTrayIcon::SetIcon(uintptr_t value) {
 
 void TTrayIcon::AppMinimize() {
     if (active_) {
-        shell_support_ = NotificationArea().Available();  // a host may have started since
         // The taskbar button goes only once the icon stands for it: without a notification
         // area, or when the icon cannot be added, the window stays reachable from the taskbar.
         AddIcon();

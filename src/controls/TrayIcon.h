@@ -56,6 +56,7 @@ public:
     bool Shown() const { return shown_; }
     // A message shown from the icon while it is shown; false otherwise.
     bool ShowMessage(const std::string& title, const std::string& text);
+    // Whether there was a notification area when the icon was last wanted; assumed until then.
     bool ShellSupport() const { return shell_support_; }
     bool MinimizedFlag() const { return minimized_; }
 

@@ -33,10 +33,10 @@ public:
 
     bool Available() const override {
         Decide();
-        return QSystemTrayIcon::isSystemTrayAvailable();
+        return QSystemTrayIcon::isSystemTrayAvailable();  // the first time, the toolkit's choice
     }
     bool SingleClicksOnly() const override {
-        Decide();
+        if (!dbus_tray_) Available();
         return *dbus_tray_;
     }
 
@@ -82,15 +82,15 @@ public:
 private:
     // The toolkit picks its tray once per process, at the first tray use: the D-Bus
     // (StatusNotifier) one when a watcher with a host is registered, else XEmbed, and keeps it.
-    // Asked here at that same first use and kept, the answer cannot disagree with the toolkit's,
-    // whatever starts or stops on the bus later. The offscreen and minimal platforms use no
-    // tray at all.
+    // Asked here right before that same first use (Available) and kept, the answer cannot
+    // disagree with the toolkit's, whatever starts or stops on the bus later. The offscreen and
+    // minimal platforms use no tray at all. Each question is a round trip to the session bus:
+    // nothing asks before the icon is first wanted.
     void Decide() const {
         if (dbus_tray_) return;
         const QString platform = QGuiApplication::platformName();
         dbus_tray_ =
             platform != "offscreen" && platform != "minimal" && StatusNotifierHostRegistered();
-        QSystemTrayIcon::isSystemTrayAvailable();  // the toolkit's own first use, right now
     }
     void Apply(const NotifyIconRecord& r) {
         icon_->setToolTip(r.flags & NIF_TIP ? QString::fromStdString(r.tip) : QString());

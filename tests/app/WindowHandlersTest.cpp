@@ -199,19 +199,31 @@ TEST_F(HandlersTest, ProtocolAndNamingListsShowAndHideTheirFields) {
 TEST_F(HandlersTest, TheTrayIconStandsForTheMinimisedWindow) {
     auto& area = static_cast<FakeNotificationArea&>(NotificationArea());
     area.calls.clear();
+    area.questions = 0;
     WriteIni("DATABASENAME=/x.fdb\r\nBACKUPDIR=/bak\r\n");
     Start();
-    form->Timer2Timer();  // the start-up minimise
+    EXPECT_EQ(area.questions, 0);  // nothing asked of the desktop while the window comes up
+    form->Timer2Timer();           // the start-up minimise
+    EXPECT_EQ(area.questions, 1);
     ASSERT_FALSE(area.calls.empty());
     EXPECT_EQ(area.calls.back().op, "add");
     EXPECT_EQ(area.calls.back().record.tip, "Interbase 6 Quorvane");
     EXPECT_FALSE(FakeApp().taskbar_button);
-    area.Mouse(WM_LBUTTONUP);
+    area.Mouse(WM_LBUTTONUP);  // an XEmbed tray: a click does not restore, a double click does
+    EXPECT_TRUE(FakeApp().minimized);
     area.Mouse(WM_LBUTTONDBLCLK);
     area.Mouse(WM_LBUTTONUP);
     EXPECT_FALSE(FakeApp().minimized);
     EXPECT_TRUE(FakeApp().taskbar_button);
     EXPECT_EQ(area.calls.back().op, "delete");
+    // A StatusNotifier host sends single clicks only: there a click restores.
+    area.single_clicks_only = true;
+    form->Timer2Timer();
+    ASSERT_TRUE(FakeApp().minimized);
+    area.Mouse(WM_LBUTTONUP);
+    EXPECT_FALSE(FakeApp().minimized);
+    EXPECT_TRUE(FakeApp().taskbar_button);
+    area.single_clicks_only = false;
     FakeApp().taskbar_button = true;
 }
 

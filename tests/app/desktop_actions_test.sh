@@ -9,6 +9,8 @@
 #    and a single click does not;
 #  - with a StatusNotifier watcher on the session bus as well (KDE Plasma, XFCE, GNOME with
 #    AppIndicator), the icon is a D-Bus item and its Activate (a click) brings the window back;
+#    the watcher is asked nothing while the window comes up (a round trip that would hold it
+#    up), only once the window goes to the tray; the item's tool-tip is the hint;
 #  - SIGTERM ends the program while it sits in the tray, with its orderly end.
 # Usage: desktop_actions_test.sh PATH/TO/Quorvane   (run by CTest under xvfb-run and
 #        dbus-run-session: a private session bus)
@@ -103,9 +105,29 @@ stop_program
 
 /usr/bin/python3 "$(dirname "$0")/sni_watcher.py" >"$work/sni.out" 2>&1 & pids+=($!)
 wait_for "grep -q 'WATCHER READY' '$work/sni.out'" || fail "the StatusNotifier watcher did not start"
-start_minimised "StatusNotifier"
-wait_for "grep -q '^ITEM ' '$work/sni.out'" || fail "no StatusNotifier item registered"
+# Without settings the window stays up until the user minimises it.
+mkdir -p "$work/plain" && cp "$program" "$work/plain/Quorvane"
+(cd "$work/plain" && exec ./Quorvane) >"$work/plain.out" 2>&1 & app=$!; pids+=($app)
+wait_for "grep -q '程式執行' '$work/plain/PROC_LOG.TXT' 2>/dev/null" || fail "the program did not start"
+main=$(find_window '^Interbase 6 Quorvane V1.01$')
+[ -n "$main" ] || fail "no main window"
+sleep 1
+! grep '^ASKED ' "$work/sni.out" || fail "the StatusNotifier watcher was asked at start-up"
+xdotool windowminimize "$main"
+wait_for '! shown' || fail "the window did not go to the tray"
+wait_for "grep -q '^ITEM ' '$work/sni.out'" || fail "minimised, no StatusNotifier item registered"
+grep -q '^ASKED ' "$work/sni.out" || fail "the tray was chosen without asking the watcher"
 item=$(awk '/^ITEM / {print $2; exit}' "$work/sni.out")
+[ "$(tool_tip "$item")" = "Interbase 6 Quorvane" ] || fail "the item's tool-tip: $(tool_tip "$item")"
+dbus-send --session --type=method_call --dest="$item" /StatusNotifierItem \
+  org.kde.StatusNotifierItem.Activate int32:10 int32:10
+wait_for shown || fail "Activate on the item did not bring the window back"
+stop_program
+
+items=$(grep -c '^ITEM ' "$work/sni.out")
+start_minimised "StatusNotifier"
+wait_for "[ \$(grep -c '^ITEM ' '$work/sni.out') -gt $items ]" || fail "no StatusNotifier item registered"
+item=$(awk '/^ITEM / {name = $2} END {print name}' "$work/sni.out")
 dbus-send --session --type=method_call --dest="$item" /StatusNotifierItem \
   org.kde.StatusNotifierItem.Activate int32:10 int32:10
 wait_for shown || fail "StatusNotifier: Activate on the item did not bring the window back"

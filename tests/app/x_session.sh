@@ -29,4 +29,16 @@ finish() {
   [ -z "$left" ] || fail "still running after the test: $left"
   echo "1 passed, 0 failed"
 }
+# tool_tip BUS_NAME: the tool-tip of the StatusNotifier item at BUS_NAME, read over the session
+# bus as a host reads it: its title (the toolkit puts the whole tip there, one line per line),
+# then its text when there is one.
+tool_tip() {
+  /usr/bin/python3 - "$1" <<'EOF'
+import sys, dbus
+item = dbus.SessionBus().get_object(sys.argv[1], '/StatusNotifierItem')
+icon, pixmaps, title, text = item.Get('org.kde.StatusNotifierItem', 'ToolTip',
+                                      dbus_interface=dbus.PROPERTIES_IFACE)
+print(title + ('\n' + text if text else ''))
+EOF
+}
 start_window_manager() { openbox >/dev/null 2>&1 & pids+=($!); sleep 0.5; }

@@ -40,24 +40,30 @@ TEST_F(TrayTest, TheRecordAtConstruction) {
     EXPECT_EQ(t.Record().callback_message, 1025u);
     EXPECT_EQ(t.Record().tip, "Quorvane");  // the application's title until a hint is set
     EXPECT_FALSE(t.Shown());
-    EXPECT_TRUE(t.ShellSupport());
+    EXPECT_TRUE(t.ShellSupport());  // assumed until the icon is first wanted
     EXPECT_TRUE(area.calls.empty());
 }
 
 TEST_F(TrayTest, MinimiseShowsTheIconAndRestoreTakesItAway) {
     TTrayIcon& t = Make();
-    // Loading while not minimised: Active and SeparateIcon remove, Hint modifies.
+    // Loading while not minimised: Active and SeparateIcon remove, Hint modifies; whether there
+    // is a notification area is not asked yet.
     EXPECT_EQ(area.Ops(), (std::vector<std::string>{"delete", "modify", "delete"}));
+    EXPECT_EQ(area.questions, 0);
     area.calls.clear();
     app.Minimize();
+    EXPECT_EQ(area.questions, 1);
     EXPECT_TRUE(t.Shown());
     EXPECT_FALSE(app.taskbar_button);
     ASSERT_EQ(area.Ops(), std::vector<std::string>{"add"});
     EXPECT_EQ(area.calls[0].record.tip, "Interbase 6 Quorvane");
+    t.SetHint("上次備份\n下次備份");  // the tip changes while the icon is shown
+    ASSERT_EQ(area.Ops(), (std::vector<std::string>{"add", "modify"}));
+    EXPECT_EQ(area.calls[1].record.tip, "上次備份\n下次備份");
     app.Restore();
     EXPECT_FALSE(t.Shown());
     EXPECT_TRUE(app.taskbar_button);
-    EXPECT_EQ(area.Ops(), (std::vector<std::string>{"add", "delete"}));
+    EXPECT_EQ(area.Ops(), (std::vector<std::string>{"add", "modify", "delete"}));
 }
 
 TEST_F(TrayTest, MinimiseAndRestoreEventsComeFromTheApplication) {
@@ -125,8 +131,10 @@ TEST_F(TrayTest, HintIsCutOnACharacterAndEmptyClearsTheTip) {
 TEST_F(TrayTest, WithoutANotificationAreaTheWindowStaysReachable) {
     area.available = false;
     TTrayIcon& t = Make();
+    area.calls.clear();
     app.Minimize();
     EXPECT_FALSE(t.Shown());
+    EXPECT_FALSE(t.ShellSupport());
     EXPECT_TRUE(app.taskbar_button);  // minimised to the taskbar instead
     EXPECT_TRUE(area.calls.empty());
     app.Restore();

@@ -1,6 +1,7 @@
 #pragma once
 // A notification area for tests: records every add, modify and delete with the record it got,
-// and replays mouse messages.
+// counts the questions asked of it (on a desktop, each is a round trip to the session bus), and
+// replays mouse messages.
 #include <string>
 #include <vector>
 
@@ -19,9 +20,16 @@ public:
     bool single_clicks_only = false;
     bool add_succeeds = true;
     int cursor_x = 900, cursor_y = 700;
+    mutable int questions = 0;
 
-    bool Available() const override { return available; }
-    bool SingleClicksOnly() const override { return single_clicks_only; }
+    bool Available() const override {
+        ++questions;
+        return available;
+    }
+    bool SingleClicksOnly() const override {
+        ++questions;
+        return single_clicks_only;
+    }
     bool Add(const NotifyIconRecord& r) override {
         calls.push_back({"add", r});
         return add_succeeds;
