@@ -122,6 +122,8 @@ public:
     int follow_poll_ms = 1000;
     // The longest the program waits, when it ends, for a followed backup's attachment to close.
     static constexpr int kEndingDetachMs = TBackupRunner::kEndingDetachMs;
+    // The armed schedule's record of the last minute it checked.
+    TScheduleRecord& ScheduleRecord() { return schedule_record_; }
     // What a run reads: the settings as the controls hold them now.
     TBackupSettings CurrentSettings() const;
 

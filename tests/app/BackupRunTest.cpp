@@ -2,6 +2,8 @@
 // finds through the library search path (LD_LIBRARY_PATH points at it for this test program).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QThread>
 
 #include "FakeDesktopNotifications.h"
@@ -34,9 +36,13 @@ protected:
         dbl.reset();
         FormFixture::TearDown();
     }
-    // A tick at that moment.
+    // A tick at that moment, the schedule having checked every minute before it (the clock's
+    // jump is no gap).
     void TickAt(int y, int mo, int d, int h, int mi) {
         clock.Set(y, mo, d, h, mi, 0, 500);
+        clock.Advance(-60000);
+        form->ScheduleRecord().Tick({-1, -1, ""}, clock.now);
+        clock.Advance(60000);
         form->Timer1Timer();
         SettleBackups();
     }
@@ -237,8 +243,14 @@ TEST_F(BackupRunTest, FailuresShowFromTheIconWhileItStandsForTheWindow) {
     TickAt(2026, 12, 7, 10, 5);
     EXPECT_EQ(desktop.shown, (std::vector<std::pair<std::string, std::string>>{
                                  {"Quorvane", "資料庫 /data/x.fdb 服務啟動失敗"}}));
-    EXPECT_EQ(area.calls.back().op, "message");
-    EXPECT_EQ(area.calls.back().record.tip, "Quorvane|資料庫 /data/x.fdb 服務啟動失敗");
+    const auto message = std::find_if(area.calls.rbegin(), area.calls.rend(),
+                                      [](const auto& c) { return c.op == "message"; });
+    ASSERT_NE(message, area.calls.rend());
+    EXPECT_EQ(message->record.tip, "Quorvane|資料庫 /data/x.fdb 服務啟動失敗");
+    // Then the tool-tip tells of that run.
+    EXPECT_EQ(area.calls.back().record.tip,
+              "Interbase 6 Quorvane\n上次備份 2026/12/07 10:05 資料庫 /data/x.fdb 服務啟動失敗\n"
+              "下次備份 2026/12/07 10:10");
     SetDesktopNotifications(nullptr);
 }
 

@@ -168,13 +168,16 @@ TEST_F(FormFixture, DateModesDecideWhetherAnythingIsLogged) {
     form.reset(f);
     f->FormShow();
     SelectUser(f->ComboBox2, 1);  // Monday to Friday
-    f->StartButton->click();
+    // Armed afresh after each step of the clock: the days between are no missed minutes.
     clock.Set(2026, 12, 12, 10, 0, 0, 500);  // Saturday
+    f->StartButton->click();
     f->Timer1Timer();
     clock.Set(2026, 12, 13, 10, 0, 0, 500);  // Sunday
+    f->StartButton->click();
     f->Timer1Timer();
     EXPECT_TRUE(f->runs.empty());
     clock.Set(2026, 12, 14, 10, 0, 0, 500);  // Monday
+    f->StartButton->click();
     f->Timer1Timer();
     EXPECT_EQ(f->runs, Msgs{"1000"});
     EXPECT_EQ(LogMessages().back(), "備份條件符合");

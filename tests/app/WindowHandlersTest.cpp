@@ -207,7 +207,8 @@ TEST_F(HandlersTest, TheTrayIconStandsForTheMinimisedWindow) {
     EXPECT_EQ(area.questions, 1);
     ASSERT_FALSE(area.calls.empty());
     EXPECT_EQ(area.calls.back().op, "add");
-    EXPECT_EQ(area.calls.back().record.tip, "Interbase 6 Quorvane");
+    // The program's name, then the state: no run yet, the next due minute (every 5 minutes).
+    EXPECT_EQ(area.calls.back().record.tip, "Interbase 6 Quorvane\n下次備份 2026/12/07 14:35");
     EXPECT_FALSE(FakeApp().taskbar_button);
     area.Mouse(WM_LBUTTONUP);  // an XEmbed tray: a click does not restore, a double click does
     EXPECT_TRUE(FakeApp().minimized);

@@ -105,20 +105,30 @@ stop_program
 
 /usr/bin/python3 "$(dirname "$0")/sni_watcher.py" >"$work/sni.out" 2>&1 & pids+=($!)
 wait_for "grep -q 'WATCHER READY' '$work/sni.out'" || fail "the StatusNotifier watcher did not start"
-# Without settings the window stays up until the user minimises it.
+# Without a backup directory the window stays up until the user minimises it. Its clock is
+# three seconds before a due minute whose run fails at once (no server on that port): the
+# tool-tip then shows that run and the next due minute.
 mkdir -p "$work/plain" && cp "$program" "$work/plain/Quorvane"
-(cd "$work/plain" && exec ./Quorvane) >"$work/plain.out" 2>&1 & app=$!; pids+=($app)
+printf '[Para]\r\nSERVERNAME=127.0.0.1/1\r\nDATABASENAME=/x.fdb\r\nPROTOCAL=3\r\nTIMEMODE=0\r\n' \
+  >"$work/plain/Quorvane.ini"
+faketime_lib=$(ls /usr/lib/*/faketime/libfaketime.so.1 2>/dev/null | head -1)
+[ -n "$faketime_lib" ] || fail "libfaketime is missing"
+(cd "$work/plain" && ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
+   LD_PRELOAD=$faketime_lib FAKETIME="@2026-12-07 10:04:57" FAKETIME_DONT_FAKE_MONOTONIC=1 \
+   FAKETIME_DISABLE_SHM=1 exec ./Quorvane) >"$work/plain.out" 2>&1 & app=$!; pids+=($app)
 wait_for "grep -q '程式執行' '$work/plain/PROC_LOG.TXT' 2>/dev/null" || fail "the program did not start"
 main=$(find_window '^Interbase 6 Quorvane V1.01$')
 [ -n "$main" ] || fail "no main window"
 sleep 1
 ! grep '^ASKED ' "$work/sni.out" || fail "the StatusNotifier watcher was asked at start-up"
+wait_for "grep -q '服務啟動失敗' '$work/plain/PROC_LOG.TXT'" || fail "no run at 10:05"
 xdotool windowminimize "$main"
 wait_for '! shown' || fail "the window did not go to the tray"
 wait_for "grep -q '^ITEM ' '$work/sni.out'" || fail "minimised, no StatusNotifier item registered"
 grep -q '^ASKED ' "$work/sni.out" || fail "the tray was chosen without asking the watcher"
 item=$(awk '/^ITEM / {print $2; exit}' "$work/sni.out")
-[ "$(tool_tip "$item")" = "Interbase 6 Quorvane" ] || fail "the item's tool-tip: $(tool_tip "$item")"
+tip=$(printf 'Interbase 6 Quorvane\n上次備份 2026/12/07 10:05 資料庫 /x.fdb 服務啟動失敗\n下次備份 2026/12/07 10:10')
+[ "$(tool_tip "$item")" = "$tip" ] || fail "the item's tool-tip: $(tool_tip "$item")"
 dbus-send --session --type=method_call --dest="$item" /StatusNotifierItem \
   org.kde.StatusNotifierItem.Activate int32:10 int32:10
 wait_for shown || fail "Activate on the item did not bring the window back"
