@@ -24,7 +24,8 @@ if [ -f "$state" ] && [ ! -e "$PROGRAM_DIR/Quorvane.ini" ] && bash scripts/fireb
      "$QV_FB_SAMPLE_DB" "$QV_FB_USER" "$QV_FB_PASSWORD" "$QV_FB_BACKUP_DIR" >"$PROGRAM_DIR/Quorvane.ini")
   echo "Wrote $PROGRAM_DIR/Quorvane.ini for the sample: a backup of $QV_FB_SAMPLE_DB every 5 minutes" >&2
   echo "into $QV_FB_BACKUP_DIR. The log is $PROGRAM_DIR/PROC_LOG.TXT (備份記錄 opens it); at the next" >&2
-  echo "5-minute mark it shows 開始備份 ... 備份結束... and then 備份完成 with the file name." >&2
+  echo "5-minute mark it shows 開始備份 ... 備份結束..., then 備份完成 with the file name and, once the" >&2
+  echo "file has been test-restored into a scratch database and dropped again, 驗證完成." >&2
 fi
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then

@@ -35,8 +35,11 @@ protected:
     }
     // Puts the clock a little before the minute and lets the real timer fire into it; returns
     // once the run has ended and, unless told not to wait, the backup's outcome is logged.
-    void LetTimerFireAt(int y, int mo, int d, int h, int mi, bool outcome = true) {
+    // With `gap`, the clock has jumped to that minute (a machine waking from sleep).
+    void LetTimerFireAt(int y, int mo, int d, int h, int mi, bool outcome = true,
+                        bool gap = false) {
         clock.Set(y, mo, d, h, mi, 0, 0);
+        if (!gap) NoGapBefore();
         clock.Advance(-800);
         clock.Run();
         size_t lines = LogMessages().size();
@@ -109,6 +112,14 @@ TEST_F(EndToEnd, ServerDownThenBackAgain) {
     EXPECT_EQ(Since(mark), (Msgs{"備份條件符合", "開始備份" + backup_dir + "/1010.gbk",
                                  "備份結束...", "備份完成" + backup_dir + "/1010.gbk"}));
     EXPECT_EQ(server.RestoreAndCount(backup_dir + "/1010.gbk"), server.sample_rows);
+
+    // Asleep over 10:15 and 10:20: woken at 10:22, one line and one backup made up at once.
+    mark = LogMessages().size();
+    LetTimerFireAt(2026, 12, 7, 10, 22, true, true);
+    EXPECT_EQ(Since(mark), (Msgs{"錯過備份時間 2026/12/07 10:20 等 2 次", "備份條件符合",
+                                 "開始備份" + backup_dir + "/1022.gbk", "備份結束...",
+                                 "備份完成" + backup_dir + "/1022.gbk"}));
+    EXPECT_EQ(server.RestoreAndCount(backup_dir + "/1022.gbk"), server.sample_rows);
 }
 
 TEST_F(EndToEnd, ServerDiesDuringALongBackupThenTheNextMinuteSucceeds) {

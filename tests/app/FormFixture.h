@@ -44,6 +44,11 @@ protected:
         if (show) form->FormShow();
         return *form;
     }
+    // The schedule has checked every minute before the clock's: a jump of the test's clock is
+    // then no gap with missed minutes to make up.
+    void NoGapBefore() {
+        form->ScheduleRecord().Tick({-1, -1, ""}, MinuteOf(MinuteNumber(clock.now) - 1));
+    }
     // Lets a followed backup end and its outcome reach the window (bounded).
     void SettleBackups(int max_ms = 5000) {
         for (int waited = 0; form->FollowingBackup() && waited < max_ms; waited += 5) {

@@ -108,8 +108,11 @@ check "the same settings twice: the log untouched" \
 
 check "sales: the due minute's backup completes and is verified" \
   "wait_for \"grep -q 驗證完成 '$work/state/sales/PROC_LOG.TXT' 2>/dev/null\" 100" "$work/sales.err"
+# The server refuses a backup of a missing database at its start or right after it (a race of
+# its own): either is a failure.
+failed_line="(備份失敗$bak/broken/1005.gbk:I/O error during \"open\" operation|資料庫 [^ ]*missing-$$.fdb 服務啟動失敗)"
 check "broken: the due minute's backup fails" \
-  "wait_for \"grep -q 備份失敗 '$work/state/broken/PROC_LOG.TXT' 2>/dev/null\" 100" "$work/broken.err"
+  "wait_for \"grep -q -E '備份失敗|服務啟動失敗' '$work/state/broken/PROC_LOG.TXT' 2>/dev/null\" 100" "$work/broken.err"
 gbk=$bak/sales/1005.gbk
 restored=$QV_FB_SAMPLE_DB.service-$$.fdb
 rows=$(gbak -c -se localhost:service_mgr "$gbk" "$restored" -user SYSDBA -password "$QV_FB_PASSWORD" >/dev/null 2>&1 &&
@@ -131,10 +134,10 @@ check "sales: ready, the status after the run, then stopping" \
   "$work/sales.notify"
 check "broken: a warning for its readable password, a failure line at err" \
   'grep -q "^<4>.*設定檔 $work/etc/broken.ini 含有密碼" "$work/broken.journal" &&
-   grep -q "^<3>.*:備份失敗$bak/broken/1005.gbk:I/O error during \"open\" operation" "$work/broken.journal" &&
+   grep -q -E "^<3>[0-9.]*:$failed_line" "$work/broken.journal" &&
    [ $(grep -c "^<3>" "$work/broken.journal") -eq 1 ]' "$work/broken.journal"
 check "broken: the status names the failure" \
-  'grep -q "^STATUS=上次備份 2026/12/07 10:05 備份失敗$bak/broken/1005.gbk:I/O error" "$work/broken.notify"' \
+  'grep -q -E "^STATUS=上次備份 2026/12/07 10:05 $failed_line" "$work/broken.notify"' \
   "$work/broken.notify"
 check "sales: no warning for a file only its group reads" '! grep -q "^<4>" "$work/sales.journal"'
 
@@ -163,7 +166,7 @@ now() {  # now NAME: sets $rc and $out
 now sales
 check "--backup-now: a completed backup exits 0" '[ $rc -eq 0 ] && grep -q "備份完成$bak/sales/" <<<"$out"' 
 now broken
-check "--backup-now: a missing database exits 1" '[ $rc -eq 1 ] && grep -q "備份失敗$bak/broken/" <<<"$out"'
+check "--backup-now: a missing database exits 1" '[ $rc -eq 1 ] && grep -q -E "備份失敗$bak/broken/|服務啟動失敗" <<<"$out"'
 # A scratch directory the server cannot write: the backup completes, its verification fails.
 config noscratch 0640 "$QV_FB_SAMPLE_DB" 'VERIFYDIR=/\r\n'
 install -d -o quorvane -g quorvane -m 0700 "$work/state/noscratch" "$work/cred/noscratch"
