@@ -1,9 +1,7 @@
 // quorvaned: Quorvane's schedule without a window, for a database server (systemd or cron).
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -14,32 +12,9 @@
 #include "InterProcess.h"
 #include "Platform.h"
 #include "ServiceNotifier.h"
+#include "TerminationSignals.h"
 
 namespace {
-
-int g_signal_pipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] ssize_t n = write(g_signal_pipe[1], &c, 1);  // async-signal-safe only
-}
-
-// SIGTERM and SIGINT wake the event loop, which runs `stop`.
-void StopOnTerminationSignals(QObject* parent, std::function<void()> stop) {
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_pipe) != 0) return;
-    auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, parent);
-    QObject::connect(notifier, &QSocketNotifier::activated, parent, [stop] {
-        char buf[16];
-        [[maybe_unused]] ssize_t n = read(g_signal_pipe[0], buf, sizeof buf);
-        stop();
-    });
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-}
 
 int Fail(const std::string& problem) {
     std::fprintf(stderr, "quorvaned: %s\n", problem.c_str());
@@ -81,13 +56,17 @@ int main(int argc, char** argv) {
     QCoreApplication app(arg_count, argv);
     bool stopping = false;
     std::unique_ptr<qv::TBackupDaemon> daemon;
-    StopOnTerminationSignals(&app, [&] {
-        if (stopping) return;
-        stopping = true;
-        // A one-shot run's own end is closed after its loop; the schedule ends here.
-        if (daemon && options.mode == TDaemonOptions::Mode::Schedule) daemon->Stop();
-        QCoreApplication::quit();
-    });
+    qv::HandleTerminationSignals(&app,
+                                 [&] {
+                                     if (stopping) return;
+                                     stopping = true;
+                                     // A one-shot run's own end is closed after its loop; the
+                                     // schedule ends here.
+                                     if (daemon && options.mode == TDaemonOptions::Mode::Schedule)
+                                         daemon->Stop();
+                                     QCoreApplication::quit();
+                                 },
+                                 {SIGTERM, SIGINT});
 
     qv::SdServiceNotifier notifier;
     qv::TDaemonLog log(setup.log_dir, stdout,

@@ -8,22 +8,13 @@
 #include <QEvent>
 #include <QMessageBox>
 #include <QScreen>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
 
+#include "TerminationSignals.h"
+
 namespace qv {
-
-namespace {
-int g_signal_pipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    char c = 1;
-    // Only async-signal-safe work here: wake the message loop.
-    [[maybe_unused]] ssize_t n = write(g_signal_pipe[1], &c, 1);
-}
-}  // namespace
 
 std::string DirectoryOf(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -113,27 +104,18 @@ void QtApplication::PostQuit() {
 }
 
 void QtApplication::CloseOnTerminationSignals() {
-    if (g_signal_pipe[0] >= 0) return;
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_pipe) != 0) return;
-    auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this] {
-        char buf[16];
-        [[maybe_unused]] ssize_t n = read(g_signal_pipe[0], buf, sizeof buf);
-        // A message box left open (nobody at the screen) must not keep the program from ending:
-        // close the modal dialogs first, then the window, from the outermost loop.
-        while (QWidget* modal = QApplication::activeModalWidget()) {
-            modal->close();
-            if (QApplication::activeModalWidget() == modal) break;
-        }
-        QTimer::singleShot(0, this, [this] { CloseMainWindowAndQuit(); });
-    });
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
+    HandleTerminationSignals(this,
+                             [this] {
+                                 // A message box left open (nobody at the screen) must not keep the
+                                 // program from ending: close the modal dialogs first, then the
+                                 // window, from the outermost loop.
+                                 while (QWidget* modal = QApplication::activeModalWidget()) {
+                                     modal->close();
+                                     if (QApplication::activeModalWidget() == modal) break;
+                                 }
+                                 QTimer::singleShot(0, this, [this] { CloseMainWindowAndQuit(); });
+                             },
+                             {SIGTERM, SIGINT, SIGHUP});
     // The end of the desktop session ends the message loop (the request to save data comes
     // before it, and the user may still cancel the logout then): the window is closed on the
     // way out, also when hidden in the notification area. A window never shown (a second copy

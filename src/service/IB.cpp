@@ -54,6 +54,14 @@ void RaiseClientError(ClientErrorCode code, const std::vector<std::string>& args
     throw EIBClientError(static_cast<int32_t>(code), message);
 }
 
+std::exception_ptr StatusError() {
+    try {
+        RaiseStatusError();
+    } catch (...) {
+        return std::current_exception();
+    }
+}
+
 void RaiseStatusError() {
     ISC_STATUS* status = StatusVector();
     const auto status_code = static_cast<int32_t>(status[1]);

@@ -1,6 +1,7 @@
 #pragma once
 // The service client's exceptions, the client-error table and the routines that raise them.
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,8 @@ const std::string& ClientErrorPattern(int code);
 
 // Raises EIBInterBaseError or EIBInterBaseRoleError from the calling thread's status vector.
 [[noreturn]] void RaiseStatusError();
+// The same error, taken before a clean-up call overwrites the status vector, to raise after it.
+std::exception_ptr StatusError();
 // Raises EIBClientError with the pattern of `code`, "%s" filled from args in order.
 [[noreturn]] void RaiseClientError(ClientErrorCode code, const std::vector<std::string>& args = {});
 

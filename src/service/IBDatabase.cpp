@@ -56,12 +56,7 @@ void AttachAndDropDatabase(const std::string& connect, const std::string& dpb, i
         [handle, close] {
             if (ClientLibrary::DropDatabase(StatusVector(), handle.get()) > 0) {
                 // A database that others hold open stays; our attachment to it does not.
-                std::exception_ptr failure;
-                try {
-                    RaiseStatusError();
-                } catch (...) {
-                    failure = std::current_exception();
-                }
+                const std::exception_ptr failure = StatusError();
                 close();
                 *handle = 0;
                 std::rethrow_exception(failure);

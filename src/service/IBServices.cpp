@@ -263,12 +263,7 @@ void TIBControlService::ServiceStart() {
                                                 block.data()) > 0) {
                     // The start's failure is read first; then the attachment is closed, so a
                     // failed run leaves no connection behind.
-                    std::exception_ptr failure;
-                    try {
-                        RaiseStatusError();
-                    } catch (...) {
-                        failure = std::current_exception();
-                    }
+                    const std::exception_ptr failure = StatusError();
                     close();
                     std::rethrow_exception(failure);
                 }
