@@ -88,6 +88,9 @@ config sales 0640 "$QV_FB_SAMPLE_DB"
 config broken 0644 /var/lib/firebird/3.0/data/quorvane/missing-$$.fdb
 start sales WATCHDOG_USEC=2000000; sales=$pid
 start broken; broken=$pid
+# A third whose backup takes seconds: ended while the backup is followed.
+config big 0640 "$QV_FB_BIG_DB"
+start big; big=$pid
 check "sales: ready" "wait_for \"grep -q READY=1 '$work/sales.notify'\"" "$work/sales.err"
 maps=$(cat /proc/$sales/maps)
 check "sales: nothing of the desktop is mapped" \
@@ -122,6 +125,13 @@ check "sales: the backup restores with every row" '[ "${rows:-0}" = "$QV_FB_SAMP
 check "sales: the scratch database is gone" '[ ! -e "$gbk.verify.fdb" ] && [ -z "$(ls "$bak/sales" | grep -v "^1005.gbk$")" ]'
 check "sales: the watchdog is fed" "wait_for \"grep -q WATCHDOG=1 '$work/sales.notify'\" 30"
 
+check "big: its backup is followed" \
+  "wait_for \"grep -q 備份結束 '$work/state/big/PROC_LOG.TXT' 2>/dev/null\" 100" "$work/big.err"
+SECONDS=0; kill -TERM $big; wait $big; rc=$?; took=$SECONDS
+check "big: SIGTERM while following ends it within 5 s, cleanly" \
+  '[ $rc -eq 0 ] && [ $took -le 5 ] && [ "$(tail -2 "$work/big.journal" | sed "s/^\(<[0-9]>\)[0-9.]*:/\1/" | tr "\n" "|")" = "<6>程式結束時備份仍在進行$bak/big/1005.gbk|<6>系統結束|" ]' \
+  "$work/big.journal"
+check "big: stopping told" 'grep -q "^STOPPING=1" "$work/big.notify"'
 end_pids "$sales" "$broken"
 check "sales: the lines with their priorities" \
   '[ "$(journal sales)" = "<6>程式執行|<6>備份條件符合|<6>開始備份$gbk|<6>備份結束...|<6>備份完成$gbk|<6>驗證完成$gbk|<6>系統結束|" ]' \
