@@ -25,6 +25,8 @@
 # Needs root (strace, the server's backup directory) and the test server's state file.
 #   bench/daemon_bench.sh BUILD_DIR [rounds=9] [cold=5] [warm=4] [window_rounds=3] [trigger_rounds=5]
 # (0 rounds skip a part). With QV_BENCH_KEEP naming a directory, the traces are kept there.
+# QV_BENCH_WRAP: a command the traced quorvaned runs under, e.g. "chrt -r 1": a real-time task
+# has no timer slack on its waits (a normal one's poll may end up to 0.1 % of the wait late).
 set -euo pipefail
 build=$(realpath "${1:-build}")
 rounds=${2:-9} cold=${3:-5} warm=${4:-4} window_rounds=${5:-3} trigger_rounds=${6:-5}
@@ -128,7 +130,7 @@ traced() {  # traced TRACE TIMESTAMP_FILE: quorvaned under strace, its clock fro
   strace -f --seccomp-bpf -ttt -T -e trace=connect,sendto,recvfrom,write -e signal=none -xx -s 8 \
     -o "$1" -E LD_PRELOAD="$faketime_lib" -E FAKETIME_TIMESTAMP_FILE="$2" \
     -E FAKETIME_CACHE_DURATION=1 -E FAKETIME_DONT_FAKE_MONOTONIC=1 -E FAKETIME_DISABLE_SHM=1 \
-    "$daemon" --config "$work/due.ini" >/dev/null 2>&1 &
+    ${QV_BENCH_WRAP:-} "$daemon" --config "$work/due.ini" >/dev/null 2>&1 &
   pids+=($!)
 }
 stop_traced() {  # SIGTERM to quorvaned itself (strace's child): it ends, then strace does
