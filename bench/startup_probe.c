@@ -1,9 +1,11 @@
 // Starts two programs one after the other and measures, without polling them:
 //  - for each, the time from its start (just before fork) to the first close of its MARKER after
-//    a write (inotify: the program's "window is up" line has been written), and the time its
-//    threads had been on a CPU by then (/proc/PID/task/*/schedstat: not lengthened by waiting
-//    for a CPU that other work holds); the second program starts once the first one's marker is
-//    written (or SETTLE_MS have passed);
+//    a write (inotify: the program's "window is up" line has been written), or, for a MARKER
+//    written notify:PATH, to the first datagram holding READY=1 on the socket PATH that the probe
+//    binds and hands to the program as NOTIFY_SOCKET (systemd's start-up notification), and the
+//    time its threads had been on a CPU by then (/proc/PID/task/*/schedstat: not lengthened by
+//    waiting for a CPU that other work holds); the second program starts once the first one's
+//    marker is written (or SETTLE_MS have passed);
 //  - SETTLE_MS after the second start, the memory of both, read one right after the other from
 //    /proc/PID/smaps_rollup, so that both figures see the same other processes sharing their
 //    libraries: proportional set size, private dirty, resident, and unique (private clean +
@@ -16,6 +18,7 @@
 //
 //   startup_probe SETTLE_MS MARKER1 PROGRAM1 [ARGS...] -- MARKER2 PROGRAM2 [ARGS...]
 // A marker's directory must exist; the marker itself should not (the script removes it).
+// A notify: marker's socket is made by the probe (an old one at PATH is removed).
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -27,12 +30,15 @@
 #include <string.h>
 #include <dirent.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 struct Program {
     char dir[4096], name[4096];
+    const char* notify;  // the socket path of a notify: marker, else NULL
     char** argv;
     pid_t pid;
     double startup_ms, cpu_ms;
@@ -89,11 +95,44 @@ static void Copy(const char* from, const char* to) {
     if (in) fclose(in);
 }
 
+// The notification socket a notify: marker names, bound afresh.
+static int NotifySocket(const char* path) {
+    struct sockaddr_un addr = {.sun_family = AF_UNIX};
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path);
+    unlink(path);
+    int s = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (s < 0 || bind(s, (struct sockaddr*)&addr, sizeof addr) < 0) {
+        perror("notify socket");
+        exit(1);
+    }
+    return s;
+}
+
+// Whether the marker has been reached since the last call: READY=1 among the datagrams read,
+// or the marker file among the inotify events.
+static int Reached(const struct Program* p, int fd) {
+    char buf[4096] __attribute__((aligned(__alignof__(struct inotify_event))));
+    int reached = 0;
+    for (ssize_t len; (len = read(fd, buf, sizeof buf - 1)) > 0;) {
+        if (p->notify) {
+            buf[len] = 0;
+            reached |= strstr(buf, "READY=1") != NULL;
+            continue;
+        }
+        for (char* e = buf; e < buf + len;) {
+            const struct inotify_event* ev = (const struct inotify_event*)e;
+            if (ev->len && strcmp(ev->name, p->name) == 0) reached = 1;
+            e += sizeof *ev + ev->len;
+        }
+    }
+    return reached;
+}
+
 // Starts the program and waits for its marker; returns the start time.
 static double Start(struct Program* p, double settle_ms) {
-    int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (watch < 0 || inotify_add_watch(watch, p->dir, IN_CLOSE_WRITE) < 0) {
-        perror("inotify");
+    int watch = p->notify ? NotifySocket(p->notify) : inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watch < 0 || (!p->notify && inotify_add_watch(watch, p->dir, IN_CLOSE_WRITE) < 0)) {
+        perror("marker");
         exit(1);
     }
     const double t0 = NowMs();
@@ -101,6 +140,7 @@ static double Start(struct Program* p, double settle_ms) {
     if (p->pid == 0) {
         int null = open("/dev/null", O_WRONLY);  // the figures are this program's own output
         if (null >= 0) dup2(null, STDOUT_FILENO);
+        if (p->notify) setenv("NOTIFY_SOCKET", p->notify, 1);
         execvp(p->argv[0], p->argv);
         _exit(127);
     }
@@ -111,18 +151,13 @@ static double Start(struct Program* p, double settle_ms) {
         struct pollfd pfd = {watch, POLLIN, 0};
         if (poll(&pfd, 1, (int)left + 1) <= 0) continue;
         const double at = NowMs();
-        char buf[4096] __attribute__((aligned(__alignof__(struct inotify_event))));
-        ssize_t len = read(watch, buf, sizeof buf);
-        for (char* e = buf; len > 0 && e < buf + len;) {
-            const struct inotify_event* ev = (const struct inotify_event*)e;
-            if (ev->len && strcmp(ev->name, p->name) == 0 && p->startup_ms < 0) {
-                p->startup_ms = at - t0;
-                p->cpu_ms = CpuMs(p->pid);
-            }
-            e += sizeof *ev + ev->len;
+        if (Reached(p, watch)) {
+            p->startup_ms = at - t0;
+            p->cpu_ms = CpuMs(p->pid);
         }
     }
     close(watch);
+    if (p->notify) unlink(p->notify);
     return t0;
 }
 
@@ -140,6 +175,7 @@ static void Measure(struct Program* p, const char* copy) {
 }
 
 static void Parse(struct Program* p, char** args) {
+    p->notify = strncmp(args[0], "notify:", 7) == 0 ? args[0] + 7 : NULL;
     char dir[4096], name[4096];  // dirname and basename may change their argument
     snprintf(dir, sizeof dir, "%s", args[0]);
     snprintf(name, sizeof name, "%s", args[0]);
