@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <ctime>
+#include <vector>
 
 #include "Platform.h"
 
@@ -77,9 +78,30 @@ bool BackupDueNow(const TScheduleChoice& choice, std::string* tick_time) {
     }
 }
 
+namespace {
+// The time test for an hour and minute of the day, as TimePasses decides it on their text.
+bool TimePassesAt(const TScheduleChoice& choice, int hour, int minute) {
+    switch (choice.time_mode) {
+        case 7:
+            return choice.specific_time.size() == 4 &&
+                   choice.specific_time == ZeroPad(hour, 2) + ZeroPad(minute, 2);
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+            return TimePasses(choice.time_mode, ZeroPad(hour, 2) + ZeroPad(minute, 2), "");
+        default:
+            return false;
+    }
+}
+}  // namespace
+
 bool BackupDueAt(const TScheduleChoice& choice, const LocalTime& minute) {
     return DatePasses(choice.date_mode, DayNumber(minute)) &&
-           TimePasses(choice.time_mode, TimeText(minute).substr(0, 4), choice.specific_time);
+           TimePassesAt(choice, minute.hour, minute.minute);
 }
 
 int64_t MinuteNumber(const LocalTime& t) {
@@ -100,10 +122,20 @@ LocalTime MinuteOf(int64_t minute_number) {
 }
 
 std::optional<LocalTime> NextDueMinute(const TScheduleChoice& choice, const LocalTime& after) {
-    const int64_t first = MinuteNumber(after) + 1;
-    for (int64_t m = first; m <= first + kLookAheadMinutes; ++m) {
-        const LocalTime minute = MinuteOf(m);
-        if (BackupDueAt(choice, minute)) return minute;
+    if (choice.time_mode < 0 || choice.time_mode > 7) return std::nullopt;
+    // The minutes of a day that pass the time test, once; then day by day.
+    std::vector<int> minutes_of_day;
+    for (int m = 0; m < 24 * 60; ++m)
+        if (TimePassesAt(choice, m / 60, m % 60)) minutes_of_day.push_back(m);
+    if (minutes_of_day.empty()) return std::nullopt;
+    const int64_t first = MinuteNumber(after) + 1, last = first + kLookAheadMinutes;
+    for (int64_t day_start = first - ((first % 1440) + 1440) % 1440; day_start <= last;
+         day_start += 1440) {
+        if (!DatePasses(choice.date_mode, DayNumber(MinuteOf(day_start)))) continue;
+        for (int m : minutes_of_day) {
+            const int64_t at = day_start + m;
+            if (at >= first && at <= last) return MinuteOf(at);
+        }
     }
     return std::nullopt;
 }
@@ -115,7 +147,11 @@ std::string MinuteText(const LocalTime& t) {
 
 int TMinuteAlignment::NextDelay() {
     armed_ = Clock().Now();
-    return static_cast<int>(MsToNextMinute(*armed_));
+    // The kernel may end an ordinary process's long wait up to 0.1 % late (at most 100 ms, 60 ms
+    // of a minute): the timer aims that much early, and the early wake sleeps the rest, which
+    // is short enough to be precise.
+    const int64_t to_minute = MsToNextMinute(*armed_);
+    return static_cast<int>(to_minute > kWaitSlackMs ? to_minute - kWaitSlackMs : to_minute);
 }
 
 int TMinuteAlignment::EarlyBy() const {

@@ -60,6 +60,7 @@ public:
     int NextDelay();
     int EarlyBy() const;
     static constexpr int kEarlyWakeMs = 3000;
+    static constexpr int kWaitSlackMs = 100;
 
 private:
     std::optional<LocalTime> armed_;  // the local time the timer was last armed at

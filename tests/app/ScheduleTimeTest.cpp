@@ -74,6 +74,7 @@ TEST_F(TimeTest, TheNextDueMinuteIsTheMinuteTheTickRuns) {
             int agreed = 0;
             for (int i = 0; i < 7 * 24 * 60; ++i) {
                 clock.Advance(f.Timer1Delay());
+                for (int early; (early = f.Timer1EarlyBy()) > 0;) clock.Advance(early);
                 const size_t before = f.runs.size();
                 f.Timer1Timer();
                 const bool ran = f.runs.size() > before;
@@ -137,11 +138,15 @@ TEST_F(TimeTest, TheClockSetBackAMinuteFiresThatMinuteAgain) {
     clock.Advance(-60000);
     Run(f, 1);
     EXPECT_EQ(f.runs, (std::vector<std::string>{"1005", "1005"}));
-    // Set back while the timer is armed: it wakes at the start of 10:05 once more, which is no
-    // early wake, and that minute fires again.
+    // Set back while the timer is armed: its early-aimed wake lands in 10:04's last moments,
+    // which is no early wake for the minute it was armed in (10:05): 10:04 is tested again,
+    // then 10:05 once more, and that minute fires again.
     const int delay = f.Timer1Delay();
     clock.Advance(-60000);
     clock.Advance(delay);
+    EXPECT_EQ(f.Timer1EarlyBy(), 0);
+    f.Timer1Timer();
+    clock.Advance(f.Timer1Delay());
     EXPECT_EQ(f.Timer1EarlyBy(), 0);
     f.Timer1Timer();
     EXPECT_EQ(f.runs, (std::vector<std::string>{"1005", "1005", "1005"}));
@@ -150,7 +155,7 @@ TEST_F(TimeTest, TheClockSetBackAMinuteFiresThatMinuteAgain) {
 TEST_F(TimeTest, AWakeJustBeforeItsMinuteSleepsTheRest) {
     RunCounter& f = Counter();
     clock.Set(2026, 12, 7, 10, 4, 30, 0);
-    EXPECT_EQ(f.Timer1Delay(), 30000);
+    EXPECT_EQ(f.Timer1Delay(), 30000 - TMinuteAlignment::kWaitSlackMs);  // aimed early
     clock.Set(2026, 12, 7, 10, 4, 59, 990);
     EXPECT_EQ(f.Timer1EarlyBy(), 10);
     clock.Set(2026, 12, 7, 10, 4, 57, 0);
