@@ -79,20 +79,27 @@ bool BackupDueNow(const TScheduleChoice& choice, std::string* tick_time) {
 }
 
 namespace {
-// The time test for an hour and minute of the day, as TimePasses decides it on their text.
+// The time test for an hour and minute of the day, as TimePasses decides it on their text
+// (the tests hold the two to the same answers).
 bool TimePassesAt(const TScheduleChoice& choice, int hour, int minute) {
     switch (choice.time_mode) {
         case 7:
             return choice.specific_time.size() == 4 &&
                    choice.specific_time == ZeroPad(hour, 2) + ZeroPad(minute, 2);
         case 0:
+            return minute % 5 == 0;
         case 1:
+            return minute % 10 == 0;
         case 2:
+            return minute % 30 == 0;
         case 3:
+            return minute == 0;
         case 4:
+            return minute == 0 && hour % 3 == 0;
         case 5:
+            return minute == 0 && hour % 6 == 0;
         case 6:
-            return TimePasses(choice.time_mode, ZeroPad(hour, 2) + ZeroPad(minute, 2), "");
+            return minute == 0 && hour % 12 == 0;
         default:
             return false;
     }

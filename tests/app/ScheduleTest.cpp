@@ -31,8 +31,13 @@ TEST(Schedule, FiringMinutesPerTimeModeOverAWholeDay) {
     for (int mode = 0; mode <= 6; ++mode) {
         int count = 0;
         for (int h = 0; h < 24; ++h)
-            for (int m = 0; m < 60; ++m)
-                count += TimePasses(mode, ZeroPad(h, 2) + ZeroPad(m, 2), "0000");
+            for (int m = 0; m < 60; ++m) {
+                const bool passes = TimePasses(mode, ZeroPad(h, 2) + ZeroPad(m, 2), "0000");
+                count += passes;
+                // The minute-of-day test the next due minute is found with agrees.
+                ASSERT_EQ(BackupDueAt({0, mode, "0000"}, {2026, 12, 7, h, m, 0, 0}), passes)
+                    << "mode " << mode << " at " << h << ":" << m;
+            }
         EXPECT_EQ(count, expected_count[mode]) << "mode " << mode;
     }
     EXPECT_TRUE(TimePasses(0, "1435", ""));
