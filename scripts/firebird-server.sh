@@ -109,9 +109,13 @@ start_server() {
 # outlives a reboot, and its number may by now belong to any other process.
 is_our_server() {
   [[ $1 =~ ^[1-9][0-9]*$ ]] || return 1
+  [ "$(stat -c %U "/proc/$1" 2>/dev/null)" = firebird ] || return 1
+  # The program file itself, compared as a file: a server started in a private mount namespace
+  # (stock-hosts.sh) shows its path as seen from there, which inside a chroot is not this one.
+  [ "/proc/$1/exe" -ef "$SERVER" ] && return 0
+  # Or the program as it was when it started, replaced since (an upgrade).
   local exe; exe=$(readlink "/proc/$1/exe" 2>/dev/null) || return 1
-  [ "${exe% (deleted)}" = "$(readlink -f "$SERVER")" ] &&
-    [ "$(stat -c %U "/proc/$1" 2>/dev/null)" = firebird ]
+  [ "${exe% (deleted)}" = "$(readlink -f "$SERVER")" ]
 }
 
 # do_stop_server [KILL]: TERM (an idle server now and then ignores it), KILL after 10 s; with
