@@ -31,6 +31,9 @@ protected:
     }
     void TearDown() override {
         FormFixture::TearDown();
+        // A test that stopped or killed the server and failed before starting it again leaves
+        // it running for the next one (the script does nothing when it answers).
+        FirebirdServer::Run("bash " QV_SOURCE_DIR "/scripts/firebird-server.sh start --test");
         if (!backup_dir.empty()) std::filesystem::remove_all(backup_dir);
     }
     // Puts the clock a little before the minute and lets the real timer fire into it; returns
@@ -137,8 +140,7 @@ TEST_F(EndToEnd, ServerDiesDuringALongBackupThenTheNextMinuteSucceeds) {
     ASSERT_TRUE(FirebirdServer::WaitForFile(gbk, 20));
     for (int i = 0; i < 200 && std::filesystem::file_size(gbk) < 4u << 20; ++i) QThread::msleep(25);
     ServerScript("kill");
-    for (int i = 0; i < 400 && form->FollowingBackup(); ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    SettleBackups(20000);  // the follower's next question fails
     Msgs log = Since(mark);
     ASSERT_EQ(log.size(), 6u);
     EXPECT_EQ(Msgs(log.begin(), log.begin() + 5),
