@@ -160,7 +160,11 @@ TEST_F(VerifyServerTest, AFileCutShortIsIncomplete) {
             ServerFile("cut" + std::to_string(cut) + ".gbk", bytes.substr(0, cut));
         const TVerifyOutcome o = Verify(Request(gbk));
         EXPECT_FALSE(o.succeeded);
-        EXPECT_EQ(o.message, kBackupIncomplete);
+        // The server ends such a restore quietly; now and then (1 run in 4 here, every cut of
+        // that run) it drops the service's connection instead. Either way it is no proof.
+        EXPECT_TRUE(o.message == kBackupIncomplete ||
+                    o.message == "Error reading data from the connection")
+            << o.message;
         EXPECT_FALSE(Exists(ScratchDatabasePath(gbk, "")));  // dropped after the failure too
     }
 }
