@@ -160,8 +160,8 @@ TEST_F(VerifyServerTest, AFileCutShortIsIncomplete) {
             ServerFile("cut" + std::to_string(cut) + ".gbk", bytes.substr(0, cut));
         const TVerifyOutcome o = Verify(Request(gbk));
         EXPECT_FALSE(o.succeeded);
-        // The server ends such a restore quietly; now and then (1 run in 4 here, every cut of
-        // that run) it drops the service's connection instead. Either way it is no proof.
+        // The server ends such a restore quietly; now and then (every cut of one run, in two
+        // of seven full runs here) it drops the service's connection instead: no proof either.
         EXPECT_TRUE(o.message == kBackupIncomplete ||
                     o.message == "Error reading data from the connection")
             << o.message;
