@@ -32,7 +32,7 @@ build=$(realpath "${1:-build}")
 rounds=${2:-9} cold=${3:-5} warm=${4:-4} window_rounds=${5:-3} trigger_rounds=${6:-5}
 . "${QV_FB_ENV:-/var/lib/quorvane-fb/env}"
 faketime_lib=$(ls /usr/lib/*/faketime/libfaketime.so.1 | head -1)
-daemon=$build/src/app/quorvaned probe=$build/bench/startup_probe minimal=$build/bench/minimal_core
+daemon=$build/src/daemon/quorvaned probe=$build/bench/startup_probe minimal=$build/bench/minimal_core
 export LANG=C.UTF-8 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 work=$(mktemp -d) && chmod 0755 "$work"
 bak=$QV_FB_BACKUP_DIR/daemon-bench-$$
@@ -107,8 +107,8 @@ if ((rounds > 0)); then
   startup_rounds never 9999
 fi
 
-if [ -x "$build/src/app/Quorvane" ] && ((window_rounds > 0)); then
-  cp "$build/src/app/Quorvane" "$work/app/" && sync "$work/app/Quorvane"
+if [ -x "$build/src/gui/Quorvane" ] && ((window_rounds > 0)); then
+  cp "$build/src/gui/Quorvane" "$work/app/" && sync "$work/app/Quorvane"
   echo
   echo "the window beside quorvaned, both alive: Quorvane PSS, quorvaned PSS (KiB)"
   for i in $(seq 1 "$window_rounds"); do

@@ -15,7 +15,7 @@
 #   bench/program_bench.sh [--desktop] BUILD_DIR [rounds=9] [idle_seconds=60, 0 to skip]
 # --desktop: as on a desktop session with a notification area, where the tray's questions to the
 # session bus cost: the X platform on a fresh Xvfb, a private session bus (dbus-run-session) and
-# a StatusNotifier watcher with a host on it (tests/app/sni_watcher.py, as KDE Plasma, XFCE and
+# a StatusNotifier watcher with a host on it (tests/gui/sni_watcher.py, as KDE Plasma, XFCE and
 # GNOME with AppIndicator have), so that minimised, Quorvane's icon is a D-Bus item.
 # With SMAPS_DIR set, each program's /proc/PID/smaps of the last round is kept there.
 set -euo pipefail
@@ -27,7 +27,7 @@ if [ "${1:-}" = --desktop ]; then
       dbus-run-session -- "$0" --desktop "$@" </dev/null
   fi
   watcher_out=$(mktemp)
-  /usr/bin/python3 "$(dirname "$0")/../tests/app/sni_watcher.py" >"$watcher_out" 2>&1 &
+  /usr/bin/python3 "$(dirname "$0")/../tests/gui/sni_watcher.py" >"$watcher_out" 2>&1 &
   watcher=$!
   trap 'kill $watcher 2>/dev/null; rm -f "$watcher_out"' EXIT
   for _ in $(seq 1 100); do grep -q 'WATCHER READY' "$watcher_out" && break; sleep 0.1; done
@@ -45,7 +45,7 @@ work=$(mktemp -d)
 export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
 mkdir -p "$XDG_RUNTIME_DIR" "$work/app" "$work/min" && chmod 700 "$XDG_RUNTIME_DIR"
 trap 'rm -rf "$work"' EXIT
-cp "$build/src/app/Quorvane" "$work/app/"
+cp "$build/src/gui/Quorvane" "$work/app/"
 # Written to disk before it runs: a program file still dirty in the page cache counts as private
 # dirty memory of the process that maps it.
 sync "$work/app/Quorvane"

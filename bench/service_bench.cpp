@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "IBServices.h"
+#include "firebird/IBServices.h"
 
 extern "C" int raw_load(void);
 extern "C" int raw_backup(const char* user, const char* password, const char* db, const char* file);

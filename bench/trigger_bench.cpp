@@ -20,12 +20,12 @@
 #include <map>
 #include <vector>
 
-#include "Clock.h"
-#include "Platform.h"
-#include "QtApplication.h"
-#include "Quorv.h"
-#include "InterProcess.h"
-#include "NotificationArea.h"
+#include "platform/Clock.h"
+#include "platform/Platform.h"
+#include "platform/desktop/QtApplication.h"
+#include "gui/Quorv.h"
+#include "platform/InterProcess.h"
+#include "platform/NotificationArea.h"
 
 namespace {
 

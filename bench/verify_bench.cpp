@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "BackupVerifier.h"
+#include "firebird/BackupVerifier.h"
 #include "BenchEnv.h"
-#include "IBDatabase.h"
-#include "IBServices.h"
+#include "firebird/IBDatabase.h"
+#include "firebird/IBServices.h"
 
 namespace {
 

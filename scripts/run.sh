@@ -10,7 +10,7 @@ bash scripts/install-deps.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_TESTS=OFF >/dev/null
 ninja -C build-release Quorvane
 install -d "$PROGRAM_DIR"
-install -m 0755 build-release/src/app/Quorvane "$PROGRAM_DIR/Quorvane"
+install -m 0755 build-release/src/gui/Quorvane "$PROGRAM_DIR/Quorvane"
 
 bash scripts/first-run-server.sh || true
 

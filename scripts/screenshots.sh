@@ -4,7 +4,7 @@
 #   scripts/screenshots.sh [path/to/Quorvane]     (needs: xvfb openbox trayer xdotool imagemagick)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-program=$(realpath "${1:-build/src/app/Quorvane}")
+program=$(realpath "${1:-build/src/gui/Quorvane}")
 if [ -z "${QV_IN_XVFB:-}" ]; then
   QV_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$program" </dev/null
 fi

@@ -9,10 +9,10 @@
 #include <cstdlib>
 
 #include "FakeApplication.h"
-#include "IBIntf.h"
+#include "firebird/IBIntf.h"
 #include "FakeInterProcess.h"
 #include "FakeNotificationArea.h"
-#include "Platform.h"
+#include "platform/Platform.h"
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);

@@ -13,9 +13,9 @@
 #include <sstream>
 #include <string>
 
-#include "Application.h"
+#include "platform/Application.h"
 #include "FakeApplication.h"
-#include "Platform.h"
+#include "platform/Platform.h"
 
 namespace qv::test {
 

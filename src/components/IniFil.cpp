@@ -1,10 +1,10 @@
-#include "IniFil.h"
+#include "components/IniFil.h"
 
-#include "Application.h"
-#include "Exception.h"
-#include "Platform.h"
-#include "Profile.h"
-#include "Strings.h"
+#include "platform/Application.h"
+#include "platform/Exception.h"
+#include "platform/Platform.h"
+#include "platform/Profile.h"
+#include "platform/Strings.h"
 
 namespace qv {
 

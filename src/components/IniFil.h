@@ -5,8 +5,8 @@
 #include <string>
 #include <variant>
 
-#include "Component.h"
-#include "Profile.h"
+#include "platform/Component.h"
+#include "platform/Profile.h"
 
 namespace qv {
 

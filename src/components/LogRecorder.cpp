@@ -1,8 +1,8 @@
-#include "LogRecorder.h"
+#include "components/LogRecorder.h"
 
-#include "Clock.h"
-#include "Files.h"
-#include "Platform.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/Platform.h"
 
 namespace qv {
 

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "Component.h"
+#include "platform/Component.h"
 
 namespace qv {
 

@@ -1,7 +1,7 @@
-#include "RasOneInstComp.h"
+#include "components/RasOneInstComp.h"
 
-#include "Application.h"
-#include "Platform.h"
+#include "platform/Application.h"
+#include "platform/Platform.h"
 
 namespace qv {
 

@@ -1,6 +1,6 @@
-#include "RegEdit.h"
+#include "components/RegEdit.h"
 
-#include "Platform.h"
+#include "platform/Platform.h"
 
 namespace qv {
 

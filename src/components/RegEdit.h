@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "Component.h"
-#include "Exception.h"
-#include "RegistryStore.h"
+#include "platform/Component.h"
+#include "platform/Exception.h"
+#include "platform/RegistryStore.h"
 
 namespace qv {
 

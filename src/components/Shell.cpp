@@ -1,7 +1,7 @@
-#include "Shell.h"
+#include "components/Shell.h"
 
-#include "Platform.h"
-#include "ShellLauncher.h"
+#include "platform/Platform.h"
+#include "platform/ShellLauncher.h"
 
 namespace qv {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Component.h"
+#include "platform/Component.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "EditMask.h"
+#include "controls/EditMask.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "InputBox.h"
+#include "controls/InputBox.h"
 
 #include <QDialog>
 #include <QGuiApplication>
@@ -10,8 +10,8 @@
 #include <QStyle>
 #include <optional>
 
-#include "CBitBtn.h"
-#include "MaskEdit.h"
+#include "controls/CBitBtn.h"
+#include "controls/MaskEdit.h"
 
 namespace qv {
 

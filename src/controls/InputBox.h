@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "Component.h"
+#include "platform/Component.h"
 
 class QDialog;
 class QLabel;

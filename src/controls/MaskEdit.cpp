@@ -1,4 +1,4 @@
-#include "MaskEdit.h"
+#include "controls/MaskEdit.h"
 
 namespace qv {
 

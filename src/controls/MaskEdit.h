@@ -2,7 +2,7 @@
 // A masked edit with the VCL mask notation and its Text.
 #include <QLineEdit>
 
-#include "EditMask.h"
+#include "controls/EditMask.h"
 
 namespace qv {
 

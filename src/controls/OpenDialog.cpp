@@ -1,4 +1,4 @@
-#include "OpenDialog.h"
+#include "controls/OpenDialog.h"
 
 #include <QDialogButtonBox>
 #include <QFileDialog>

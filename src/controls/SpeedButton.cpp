@@ -1,4 +1,4 @@
-#include "SpeedButton.h"
+#include "controls/SpeedButton.h"
 
 namespace qv {
 

@@ -1,8 +1,8 @@
-#include "TrayIcon.h"
+#include "controls/TrayIcon.h"
 
-#include "Application.h"
-#include "Platform.h"
-#include "Strings.h"
+#include "platform/Application.h"
+#include "platform/Platform.h"
+#include "platform/Strings.h"
 
 namespace qv {
 

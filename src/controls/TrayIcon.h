@@ -5,9 +5,9 @@
 #include <functional>
 #include <string>
 
-#include "Component.h"
-#include "Exception.h"
-#include "NotificationArea.h"
+#include "platform/Component.h"
+#include "platform/Exception.h"
+#include "platform/NotificationArea.h"
 
 namespace qv {
 

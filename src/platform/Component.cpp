@@ -1,4 +1,4 @@
-#include "Component.h"
+#include "platform/Component.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "FilePlaces.h"
+#include "platform/FilePlaces.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "Files.h"
+#include "platform/Files.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "FileRegistry.h"
+#include "platform/FileRegistry.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "Files.h"
-#include "Strings.h"
+#include "platform/Files.h"
+#include "platform/Strings.h"
 
 namespace qv {
 

@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "RegistryStore.h"
+#include "platform/RegistryStore.h"
 
 namespace qv {
 

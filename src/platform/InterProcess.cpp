@@ -1,4 +1,4 @@
-#include "InterProcess.h"
+#include "platform/InterProcess.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -16,10 +16,10 @@
 #include <cstring>
 #include <memory>
 
-#include "Application.h"
-#include "Clock.h"
-#include "Files.h"
-#include "Platform.h"
+#include "platform/Application.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/Platform.h"
 
 namespace qv {
 

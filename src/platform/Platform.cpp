@@ -1,14 +1,14 @@
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "Clock.h"
-#include "DesktopNotifications.h"
-#include "FileRegistry.h"
-#include "InterProcess.h"
-#include "ProfileFile.h"
-#include "ShellLauncher.h"
+#include "platform/Clock.h"
+#include "platform/DesktopNotifications.h"
+#include "platform/FileRegistry.h"
+#include "platform/InterProcess.h"
+#include "platform/ProfileFile.h"
+#include "platform/ShellLauncher.h"
 
 namespace qv {
 

@@ -1,6 +1,6 @@
-#include "Profile.h"
+#include "platform/Profile.h"
 
-#include "Strings.h"
+#include "platform/Strings.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "ProfileFile.h"
+#include "platform/ProfileFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <vector>
 
-#include "Files.h"
-#include "Strings.h"
+#include "platform/Files.h"
+#include "platform/Strings.h"
 
 namespace qv {
 

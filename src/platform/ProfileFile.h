@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "Profile.h"
+#include "platform/Profile.h"
 
 namespace qv {
 

@@ -1,6 +1,6 @@
-#include "Strings.h"
+#include "platform/Strings.h"
 
-#include "Exception.h"
+#include "platform/Exception.h"
 
 namespace qv {
 

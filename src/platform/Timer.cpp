@@ -1,4 +1,4 @@
-#include "Timer.h"
+#include "platform/Timer.h"
 
 #include <QTimer>
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "Component.h"
+#include "platform/Component.h"
 
 class QTimer;
 

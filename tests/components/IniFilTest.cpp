@@ -1,4 +1,4 @@
-#include "IniFil.h"
+#include "components/IniFil.h"
 
 #include <gtest/gtest.h>
 

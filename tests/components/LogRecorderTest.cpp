@@ -1,4 +1,4 @@
-#include "LogRecorder.h"
+#include "components/LogRecorder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "RasOneInstComp.h"
+#include "components/RasOneInstComp.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "CBitBtn.h"
+#include "controls/CBitBtn.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "EditMask.h"
+#include "controls/EditMask.h"
 
 #include <gtest/gtest.h>
 
-#include "MaskEdit.h"
+#include "controls/MaskEdit.h"
 
 namespace qv {
 namespace {

@@ -1,4 +1,4 @@
-#include "InputBox.h"
+#include "controls/InputBox.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <QLabel>
 #include <QStatusBar>
 
-#include "CBitBtn.h"
-#include "MaskEdit.h"
+#include "controls/CBitBtn.h"
+#include "controls/MaskEdit.h"
 
 namespace qv {
 namespace {

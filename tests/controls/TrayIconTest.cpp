@@ -1,10 +1,10 @@
-#include "TrayIcon.h"
+#include "controls/TrayIcon.h"
 
 #include <gtest/gtest.h>
 
 #include "FakeApplication.h"
 #include "FakeNotificationArea.h"
-#include "Platform.h"
+#include "platform/Platform.h"
 
 namespace qv {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Application.h"
+#include "platform/Application.h"
 
 namespace qv {
 

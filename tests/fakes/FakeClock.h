@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "Clock.h"
+#include "platform/Clock.h"
 
 namespace qv {
 

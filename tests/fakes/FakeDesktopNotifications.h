@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "DesktopNotifications.h"
+#include "platform/DesktopNotifications.h"
 
 namespace qv {
 

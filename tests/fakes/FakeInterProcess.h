@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "InterProcess.h"
+#include "platform/InterProcess.h"
 
 namespace qv {
 

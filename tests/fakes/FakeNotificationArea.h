@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "NotificationArea.h"
+#include "platform/NotificationArea.h"
 
 namespace qv {
 

@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "ProfileFile.h"
+#include "platform/ProfileFile.h"
 
 namespace qv {
 

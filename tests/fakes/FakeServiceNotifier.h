@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "ServiceNotifier.h"
+#include "platform/ServiceNotifier.h"
 
 namespace qv {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "ShellLauncher.h"
+#include "platform/ShellLauncher.h"
 
 namespace qv {
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "ProfileFile.h"
-#include "Strings.h"
+#include "platform/ProfileFile.h"
+#include "platform/Strings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string in(reinterpret_cast<const char*>(data), size);

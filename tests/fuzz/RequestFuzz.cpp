@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "IB.h"
-#include "IBIntf.h"
-#include "IBServices.h"
+#include "firebird/IB.h"
+#include "firebird/IBIntf.h"
+#include "firebird/IBServices.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "FileRegistry.h"
+#include "platform/FileRegistry.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "Platform.h"
-#include "RegEdit.h"
+#include "platform/Platform.h"
+#include "components/RegEdit.h"
 #include "TestSupport.h"
 
 namespace qv {

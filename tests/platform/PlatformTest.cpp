@@ -15,17 +15,17 @@
 #include <filesystem>
 #include <memory>
 
-#include "Clock.h"
-#include "Component.h"
-#include "DesktopNotifications.h"
-#include "Exception.h"
+#include "platform/Clock.h"
+#include "platform/Component.h"
+#include "platform/DesktopNotifications.h"
+#include "platform/Exception.h"
 #include "FakeApplication.h"
 #include "FakeClock.h"
-#include "FilePlaces.h"
-#include "Files.h"
-#include "QtApplication.h"
-#include "Strings.h"
-#include "Timer.h"
+#include "platform/FilePlaces.h"
+#include "platform/Files.h"
+#include "platform/desktop/QtApplication.h"
+#include "platform/Strings.h"
+#include "platform/Timer.h"
 #include "TestSupport.h"
 
 namespace qv {
@@ -207,7 +207,7 @@ TEST(DesktopNotifications, AServiceTheBusStartsOnDemandGetsTheMessage) {
     std::filesystem::create_directory(services);
     WriteFile(dir / "standin.sh", "#!/bin/sh\necho $$ >'" + dir / "standin.pid" +
                                       "'\nexec /usr/bin/python3 '" QV_SOURCE_DIR
-                                      "/tests/app/sni_watcher.py' >'" +
+                                      "/tests/gui/sni_watcher.py' >'" +
                                       notes + "' 2>&1\n");
     chmod((dir / "standin.sh").c_str(), 0755);
     WriteFile(

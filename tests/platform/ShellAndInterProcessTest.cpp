@@ -15,9 +15,9 @@
 #include <filesystem>
 #include <functional>
 
-#include "InterProcess.h"
-#include "Shell.h"
-#include "ShellLauncher.h"
+#include "platform/InterProcess.h"
+#include "components/Shell.h"
+#include "platform/ShellLauncher.h"
 #include "TestSupport.h"
 
 // flock for the whole test program, failing with this error while it is not 0 (a file system

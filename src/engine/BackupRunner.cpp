@@ -1,0 +1,201 @@
+#include "engine/BackupRunner.h"
+
+#include "engine/BackupNaming.h"
+#include "platform/Platform.h"
+#include "platform/Strings.h"
+
+namespace qv {
+
+TBackupRunner::TBackupRunner(TIBBackupService& service, TLineEvent on_line)
+    : service_(service), on_line_(std::move(on_line)), context_(std::make_unique<QObject>()) {}
+
+TBackupRunner::~TBackupRunner() {
+    // No outcome is reported to an owner that is gone.
+    if (follower_) follower_->Stop(0);
+    if (verifier_) verifier_->Stop(0);
+}
+
+void TBackupRunner::Line(const std::string& message, TLinePriority priority) {
+    if (on_line_) on_line_(message, priority);
+}
+
+void TBackupRunner::RunEnded(const std::string& last_line, bool succeeded) {
+    last_run_ = TRunReport{started_, last_line, succeeded};
+    if (OnRunEnded) OnRunEnded();
+}
+
+void TBackupRunner::Fill(const TBackupSettings& s, const std::string& backup_file) {
+    service_.Params().Clear();
+    service_.Params().Add("user_name=" + s.user_name);
+    service_.Params().Add("password=" + s.password);
+    service_.SetDatabaseName(s.database_name);
+    service_.SetServerName(s.server_name);
+    service_.BackupFile().Clear();
+    service_.BackupFile().Add(backup_file);
+    TProtocol protocol;
+    if (ProtocolOfIndex(s.protocol, &protocol)) service_.SetProtocol(protocol);
+}
+
+void TBackupRunner::Run(const TBackupSettings& s, const std::string& tick_time) {
+    if (Busy()) {
+        // One run at a time (a backup and its verification): a new one would pile onto the old,
+        // or write the same file.
+        Line("前次備份尚未結束", TLinePriority::Warning);
+        return;
+    }
+    settings_ = s;
+    started_ = Clock().Now();
+    const std::string name =
+        BackupName(s.naming_mode, s.time_mode, s.date_mode, s.backup_name, tick_time, started_);
+    const std::string path = BackupPath(s.backup_dir, name);
+    auto failed = [this](const std::string& database) {
+        const std::string line = "資料庫 " + database + " 服務啟動失敗";
+        Line(line, TLinePriority::Failure);
+        RunEnded(line, false);
+    };
+    try {
+        // A connection left open by an earlier run or test is closed first. Should that fail,
+        // the run fails with its own log line instead of ending the program.
+        if (service_.Active()) service_.SetActive(false);
+    } catch (const std::exception&) {
+        failed(s.database_name);
+        return;
+    }
+    try {
+        Fill(s, path);
+        service_.SetActive(true);  // the attach handler starts the backup
+    } catch (const std::exception&) {
+        failed(service_.DatabaseName());
+    }
+}
+
+void TBackupRunner::StartAttached() {
+    const std::string backup_file = service_.BackupFile()[0];
+    Line("開始備份" + backup_file, TLinePriority::Info);
+    service_.ServiceStart();
+    Line("備份結束...", TLinePriority::Info);  // accepted; the follower learns how it ends
+    Follow(backup_file);
+}
+
+template <class Outcome>
+void TBackupRunner::Deliver(const Outcome& outcome, void (TBackupRunner::*ended)(const Outcome&)) {
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [this, outcome, ended] {
+            try {
+                (this->*ended)(outcome);
+            } catch (const std::exception&) {
+                // a line that cannot be written has nowhere else to go
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void TBackupRunner::Follow(const std::string& backup_file) {
+    followed_file_ = backup_file;
+    follower_ = std::make_unique<TBackupFollower>(
+        service_, [this](const TBackupOutcome& o) { Deliver(o, &TBackupRunner::BackupEnded); },
+        follow_poll_ms);
+}
+
+void TBackupRunner::BackupEnded(const TBackupOutcome& outcome) {
+    if (!follower_) return;
+    follower_.reset();
+    if (outcome.succeeded) {
+        const std::string line = "備份完成" + followed_file_;
+        Line(line, TLinePriority::Info);
+        if (settings_.verify && !closing_)
+            StartVerifying();  // the run ends with the verification's line
+        else
+            RunEnded(line, true);
+        return;
+    }
+    const std::string line = "備份失敗" + followed_file_ + ":" + OneLine(outcome.message);
+    Line(line, TLinePriority::Failure);
+    RunEnded(line, false);
+}
+
+void TBackupRunner::Verify(const TBackupSettings& s, const std::string& backup_file) {
+    if (Busy()) {
+        Line("前次備份尚未結束", TLinePriority::Warning);
+        return;
+    }
+    settings_ = s;
+    started_ = Clock().Now();
+    followed_file_ = backup_file;
+    TProtocol protocol = TProtocol::TCP;
+    ProtocolOfIndex(s.protocol, &protocol);
+    service_.SetProtocol(protocol);
+    service_.SetServerName(s.server_name);
+    StartVerifying();
+}
+
+void TBackupRunner::StartVerifying() {
+    TVerifyRequest request;
+    // The server as the backup reached it.
+    request.server_name = service_.ServerName();
+    request.protocol = service_.Protocol();
+    request.user = settings_.user_name;
+    request.password = settings_.password;
+    request.database = settings_.database_name;
+    request.backup_file = followed_file_;
+    request.scratch_dir = Trim(settings_.verify_dir);
+    verifier_ = std::make_unique<TBackupVerifier>(
+        request, [this](const TVerifyOutcome& o) { Deliver(o, &TBackupRunner::VerifyEnded); });
+}
+
+void TBackupRunner::VerifyEnded(const TVerifyOutcome& outcome) {
+    if (!verifier_) return;
+    verifier_.reset();
+    if (outcome.succeeded) {
+        const std::string line = "驗證完成" + followed_file_;
+        Line(line, TLinePriority::Info);
+        RunEnded(line, true);
+        return;
+    }
+    const std::string line = "驗證失敗" + followed_file_ + ":" + OneLine(outcome.message);
+    Line(line, TLinePriority::Failure);
+    RunEnded(line, false);
+}
+
+void TBackupRunner::Close() {
+    closing_ = true;
+    if (follower_) {
+        if (std::optional<TBackupOutcome> ended = follower_->Outcome()) {
+            // Ended, but its report has not been handled yet: its line now.
+            BackupEnded(*ended);
+        } else {
+            // The program does not wait for the backup: it only closes its attachment, briefly.
+            Line("程式結束時備份仍在進行" + followed_file_, TLinePriority::Info);
+            follower_->Stop(kEndingDetachMs);
+            follower_.reset();
+        }
+    }
+    if (verifier_) {
+        if (std::optional<TVerifyOutcome> ended = verifier_->Outcome()) {
+            VerifyEnded(*ended);
+        } else {
+            // The server finishes or abandons the restore on its own; the next verification
+            // replaces the scratch database it leaves.
+            Line("程式結束時驗證仍在進行" + followed_file_, TLinePriority::Info);
+            verifier_->Stop(kEndingDetachMs);
+            verifier_.reset();
+        }
+    }
+}
+
+std::vector<std::string> StateLines(const std::optional<TRunReport>& last_run,
+                                    const std::optional<LocalTime>& next_due) {
+    std::vector<std::string> lines;
+    if (last_run)
+        lines.push_back("上次備份 " + MinuteText(last_run->started) + " " + last_run->last_line);
+    lines.push_back("下次備份 " + (next_due ? MinuteText(*next_due) : std::string("無")));
+    return lines;
+}
+
+std::string OneLine(std::string text) {
+    for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
+    return text;
+}
+
+}  // namespace qv

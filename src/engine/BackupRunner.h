@@ -1,0 +1,97 @@
+#pragma once
+// One backup run at a time, free of widgets: the backup file's name, the service manager's
+// attach, start and detach, and the backup followed to its outcome, each step reported as a
+// log line. The window is one view of it, the headless service another.
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "firebird/BackupFollower.h"
+#include "engine/BackupSettings.h"
+#include "firebird/BackupVerifier.h"
+#include "platform/Clock.h"
+#include "firebird/IBServices.h"
+
+namespace qv {
+
+// How a line is to be heard: a failure is shown to the user (a desktop notification, an error
+// in the journal), a warning is worth a look, the rest is information. The numbers are the
+// syslog priorities the journal reads.
+enum class TLinePriority { Failure = 3, Warning = 4, Info = 6 };
+
+// The last run that has ended: when it started and the text of its last line.
+struct TRunReport {
+    LocalTime started;
+    std::string last_line;
+    bool succeeded = false;
+};
+
+class TBackupRunner {
+public:
+    using TLineEvent = std::function<void(const std::string& message, TLinePriority priority)>;
+
+    // `service` is the owner's backup component; its attach handler must call StartAttached
+    // while a run attaches. Lines are reported on the thread that made the runner.
+    TBackupRunner(TIBBackupService& service, TLineEvent on_line);
+    ~TBackupRunner();
+    TBackupRunner(const TBackupRunner&) = delete;
+    TBackupRunner& operator=(const TBackupRunner&) = delete;
+
+    // Fills the backup component for a run or a connection test (the same steps for both).
+    void Fill(const TBackupSettings& settings, const std::string& backup_file);
+    // One backup run with these settings, named for the tick's HHNN; reports its own failures.
+    void Run(const TBackupSettings& settings, const std::string& tick_time);
+    // The attach handler's work in a run: logs, starts the backup, follows it.
+    void StartAttached();
+    // Restores a backup file (a path on the server) into a scratch database and drops it, as
+    // after a completed backup when verification is on; a run of its own.
+    void Verify(const TBackupSettings& settings, const std::string& backup_file);
+
+    // Whether a started run (a backup and its verification) has not ended yet.
+    bool Busy() const { return follower_ != nullptr || verifier_ != nullptr; }
+    // At the program's end: a run that has ended gets its outcome line, one still going gets
+    // its own line and its attachment is closed, waiting at most kEndingDetachMs.
+    void Close();
+    static constexpr int kEndingDetachMs = 3000;
+
+    // How often a followed backup is asked about (tests make it short).
+    int follow_poll_ms = 1000;
+    // Runs after each run's last line.
+    std::function<void()> OnRunEnded;
+    const std::optional<TRunReport>& LastRun() const { return last_run_; }
+
+private:
+    void Line(const std::string& message, TLinePriority priority);
+    void RunEnded(const std::string& last_line, bool succeeded);
+    void Follow(const std::string& backup_file);
+    void BackupEnded(const TBackupOutcome& outcome);
+    void StartVerifying();
+    void VerifyEnded(const TVerifyOutcome& outcome);
+    // Hands an outcome from a worker's thread to the runner's.
+    template <class Outcome>
+    void Deliver(const Outcome& outcome, void (TBackupRunner::*ended)(const Outcome&));
+
+    TIBBackupService& service_;
+    TLineEvent on_line_;
+    std::unique_ptr<QObject> context_;  // a follower's report reaches the runner's thread here
+    std::unique_ptr<TBackupFollower> follower_;
+    std::unique_ptr<TBackupVerifier> verifier_;
+    bool closing_ = false;  // no verification starts while the program ends
+    std::string followed_file_;
+    TBackupSettings settings_;  // of the run in progress
+    LocalTime started_;
+    std::optional<TRunReport> last_run_;
+};
+
+// The state at a glance: "上次備份 <minute> <its last line>" once a run has ended, and
+// "下次備份 <minute>" ("下次備份 無" when none is due in the next 8 days or the schedule is off).
+std::vector<std::string> StateLines(const std::optional<TRunReport>& last_run,
+                                    const std::optional<LocalTime>& next_due);
+
+// The server's text on one line: each CR LF between its messages becomes one blank.
+std::string OneLine(std::string text);
+
+}  // namespace qv

@@ -1,0 +1,71 @@
+#include "engine/BackupSettings.h"
+
+#include "components/IniFil.h"
+
+namespace qv {
+
+namespace {
+// Sizes of the four lists: protocol, date mode, naming mode, time mode.
+constexpr int kProtocols = 4, kDateModes = 5, kNamingModes = 2, kTimeModes = 8;
+
+int InList(int index, int count) {
+    return index >= 0 && index < count ? index : -1;
+}
+}  // namespace
+
+TBackupSettings ReadBackupSettings(TIni& ini) {
+    TBackupSettings s;
+    auto read_string = [&ini](const char* key, const std::string& def) {
+        ini.SetIdent(key);
+        return ini.Read() ? ini.Value().ToString() : def;
+    };
+    ini.SetDataType(TiniType::DsString);
+    s.server_name = read_string("SERVERNAME", "");
+    s.database_name = read_string("DATABASENAME", "");
+    s.user_name = read_string("USERNAME", "SYSDBA");
+    s.password = read_string("PASSWORD", "tidewater");
+    s.log_name = read_string("LOGNAME", "");
+    s.backup_time = read_string("BACKUPTIME", "0000");
+    s.backup_dir = read_string("BACKUPDIR", "");
+    s.backup_name = read_string("BACKUPNAME", "");
+
+    ini.SetDataType(TiniType::DsInteger);
+    auto read_index = [&ini](const char* key, int count, int def) {
+        ini.SetIdent(key);
+        try {
+            return InList(ini.Read() ? ini.Value().ToInt() : def, count);
+        } catch (const std::exception&) {
+            return InList(def, count);
+        }
+    };
+    s.protocol = read_index("PROTOCAL", kProtocols, 3);
+    s.date_mode = read_index("BACKUPMODE", kDateModes, 0);
+    s.naming_mode = read_index("NAMETYPE", kNamingModes, 0);
+    s.time_mode = read_index("TIMEMODE", kTimeModes, 0);
+    // Absent means off, so that files written before keep their behaviour.
+    s.verify = read_index("VERIFY", 2, 0) == 1;
+    ini.SetDataType(TiniType::DsString);
+    s.verify_dir = read_string("VERIFYDIR", "");
+    return s;
+}
+
+bool ProtocolOfIndex(int index, TProtocol* protocol) {
+    switch (index) {
+        case 0:
+            *protocol = TProtocol::Local;
+            return true;
+        case 1:
+            *protocol = TProtocol::NamedPipe;
+            return true;
+        case 2:
+            *protocol = TProtocol::SPX;
+            return true;
+        case 3:
+            *protocol = TProtocol::TCP;
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,39 @@
+#pragma once
+// The settings one backup run needs, as data: what the window's controls hold, or what the
+// service reads from its settings file.
+#include <string>
+
+#include "firebird/IBServices.h"
+#include "engine/Schedule.h"
+
+namespace qv {
+
+class TIni;
+
+struct TBackupSettings {
+    std::string server_name;
+    std::string database_name;
+    std::string user_name = "SYSDBA";
+    std::string password = "tidewater";
+    std::string log_name;
+    std::string backup_time = "0000";  // the specific time, HHNN
+    std::string backup_dir;
+    std::string backup_name;  // the manual name
+    int protocol = 3;         // list index: 0 Local, 1 NamedPipe, 2 SPX, 3 TCP; -1 none
+    int date_mode = 0;
+    int naming_mode = 0;
+    int time_mode = 0;
+    bool verify = false;     // restore every completed backup into a scratch database
+    std::string verify_dir;  // where the scratch database goes; empty: the backup directory
+
+    TScheduleChoice Schedule() const { return {date_mode, time_mode, backup_time}; }
+};
+
+// Reads section Para of ini's file, key by key, with the window's defaults; a list index
+// outside its list, or one that is not a number, becomes -1 (no selection) or the default.
+TBackupSettings ReadBackupSettings(TIni& ini);
+
+// The service component's protocol for the protocol list's index; false for no selection.
+bool ProtocolOfIndex(int index, TProtocol* protocol);
+
+}  // namespace qv

@@ -1,0 +1,171 @@
+#include "engine/Schedule.h"
+
+#include <cctype>
+#include <ctime>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace qv {
+
+std::string ZeroPad(int n, int width) {
+    std::string s = std::to_string(n);
+    while (static_cast<int>(s.size()) < width) s.insert(s.begin(), '0');
+    return s;
+}
+
+std::string DateText(const LocalTime& t) {
+    return ZeroPad(t.year, 4) + ZeroPad(t.month, 2) + ZeroPad(t.day, 2);
+}
+
+std::string TimeText(const LocalTime& t) {
+    return ZeroPad(t.hour, 2) + ZeroPad(t.minute, 2) + ZeroPad(t.second, 2) +
+           ZeroPad(t.millisecond, 2);
+}
+
+bool DatePasses(int date_mode, int day) {
+    switch (date_mode) {
+        case 0:
+            return true;
+        case 1:
+            return day >= 2 && day <= 6;
+        case 2:
+            return day == 7;
+        case 3:
+            return day == 1;
+        case 4:
+            return day == 1 || day == 7;
+        default:
+            return false;
+    }
+}
+
+bool TimePasses(int time_mode, const std::string& tick, const std::string& specific_time) {
+    if (time_mode == 7) return specific_time == tick;
+    if (tick.size() < 4) return false;
+    for (int i = 0; i < 4; ++i)
+        if (!std::isdigit(static_cast<unsigned char>(tick[i]))) return false;
+    int hour = (tick[0] - '0') * 10 + (tick[1] - '0');
+    int minute = (tick[2] - '0') * 10 + (tick[3] - '0');
+    bool on_the_hour = tick.substr(2, 2) == "00";
+    switch (time_mode) {
+        case 0:
+            return minute % 5 == 0;
+        case 1:
+            return minute % 10 == 0;
+        case 2:
+            return minute % 30 == 0;
+        case 3:
+            return on_the_hour;
+        case 4:
+            return on_the_hour && hour % 3 == 0;
+        case 5:
+            return on_the_hour && hour % 6 == 0;
+        case 6:
+            return on_the_hour && hour % 12 == 0;
+        default:
+            return false;
+    }
+}
+
+bool BackupDueNow(const TScheduleChoice& choice, std::string* tick_time) {
+    if (!DatePasses(choice.date_mode, DayNumber(Clock().Now()))) return false;
+    *tick_time = TimeText(Clock().Now()).substr(0, 4);
+    try {
+        return TimePasses(choice.time_mode, *tick_time, choice.specific_time);
+    } catch (const std::exception&) {
+        return false;  // a test that cannot be evaluated is no match
+    }
+}
+
+namespace {
+// The time test for an hour and minute of the day, as TimePasses decides it on their text
+// (the tests hold the two to the same answers).
+bool TimePassesAt(const TScheduleChoice& choice, int hour, int minute) {
+    switch (choice.time_mode) {
+        case 7:
+            return choice.specific_time.size() == 4 &&
+                   choice.specific_time == ZeroPad(hour, 2) + ZeroPad(minute, 2);
+        case 0:
+            return minute % 5 == 0;
+        case 1:
+            return minute % 10 == 0;
+        case 2:
+            return minute % 30 == 0;
+        case 3:
+            return minute == 0;
+        case 4:
+            return minute == 0 && hour % 3 == 0;
+        case 5:
+            return minute == 0 && hour % 6 == 0;
+        case 6:
+            return minute == 0 && hour % 12 == 0;
+        default:
+            return false;
+    }
+}
+}  // namespace
+
+bool BackupDueAt(const TScheduleChoice& choice, const LocalTime& minute) {
+    return DatePasses(choice.date_mode, DayNumber(minute)) &&
+           TimePassesAt(choice, minute.hour, minute.minute);
+}
+
+int64_t MinuteNumber(const LocalTime& t) {
+    tm c{};
+    c.tm_year = t.year - 1900;
+    c.tm_mon = t.month - 1;
+    c.tm_mday = t.day;
+    c.tm_hour = t.hour;
+    c.tm_min = t.minute;
+    return static_cast<int64_t>(timegm(&c)) / 60;
+}
+
+LocalTime MinuteOf(int64_t minute_number) {
+    const time_t secs = static_cast<time_t>(minute_number * 60);
+    tm c{};
+    gmtime_r(&secs, &c);
+    return {c.tm_year + 1900, c.tm_mon + 1, c.tm_mday, c.tm_hour, c.tm_min, 0, 0};
+}
+
+std::optional<LocalTime> NextDueMinute(const TScheduleChoice& choice, const LocalTime& after) {
+    if (choice.time_mode < 0 || choice.time_mode > 7) return std::nullopt;
+    // The minutes of a day that pass the time test, once; then day by day.
+    std::vector<int> minutes_of_day;
+    for (int m = 0; m < 24 * 60; ++m)
+        if (TimePassesAt(choice, m / 60, m % 60)) minutes_of_day.push_back(m);
+    if (minutes_of_day.empty()) return std::nullopt;
+    const int64_t first = MinuteNumber(after) + 1, last = first + kLookAheadMinutes;
+    for (int64_t day_start = first - ((first % 1440) + 1440) % 1440; day_start <= last;
+         day_start += 1440) {
+        if (!DatePasses(choice.date_mode, DayNumber(MinuteOf(day_start)))) continue;
+        for (int m : minutes_of_day) {
+            const int64_t at = day_start + m;
+            if (at >= first && at <= last) return MinuteOf(at);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string MinuteText(const LocalTime& t) {
+    return ZeroPad(t.year, 4) + "/" + ZeroPad(t.month, 2) + "/" + ZeroPad(t.day, 2) + " " +
+           ZeroPad(t.hour, 2) + ":" + ZeroPad(t.minute, 2);
+}
+
+int TMinuteAlignment::NextDelay() {
+    armed_ = Clock().Now();
+    // The kernel may end an ordinary process's long wait up to 0.1 % late (at most 100 ms, 60 ms
+    // of a minute): the timer aims that much early, and the early wake sleeps the rest, which
+    // is short enough to be precise.
+    const int64_t to_minute = MsToNextMinute(*armed_);
+    return static_cast<int>(to_minute > kWaitSlackMs ? to_minute - kWaitSlackMs : to_minute);
+}
+
+int TMinuteAlignment::EarlyBy() const {
+    if (!armed_) return 0;
+    const LocalTime now = Clock().Now();
+    const int64_t left = MsToNextMinute(now);
+    return SameMinute(now, *armed_) && left <= kEarlyWakeMs ? static_cast<int>(left) : 0;
+}
+
+}  // namespace qv

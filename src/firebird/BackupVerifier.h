@@ -1,0 +1,82 @@
+#pragma once
+// Proves a backup file restorable: restores it through the service manager into a scratch
+// database, proves that database usable, and drops it, off the caller's thread.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "firebird/BackupFollower.h"
+#include "firebird/IBServices.h"
+
+namespace qv {
+
+// What to verify, and how to reach the server (as for the backup it follows).
+struct TVerifyRequest {
+    std::string server_name;  // empty for Local
+    TProtocol protocol = TProtocol::TCP;
+    std::string user;
+    std::string password;
+    std::string database;     // the backed-up database's path on the server
+    std::string backup_file;  // the backup file's path on the server
+    std::string scratch_dir;  // VERIFYDIR, as the server sees it; empty: the backup's directory
+    int call_timeout_ms = TIBCustomService::kDefaultCallTimeoutMs;  // each client call's bound
+};
+
+// succeeded, or the failure's text (the server's, CR LF between its lines; or
+// kBackupIncomplete; or kScratchNameTaken).
+using TVerifyOutcome = TBackupOutcome;
+
+// A restore whose output never reached gbak's closing message: the file is cut short.
+inline constexpr const char* kBackupIncomplete = "備份檔不完整";
+// The scratch database would be the database itself or the backup file: nothing is restored.
+inline constexpr const char* kScratchNameTaken = "驗證用資料庫與資料庫或備份檔同名";
+
+// The scratch database: "<scratch_dir>/<the backup file's own name>.verify.fdb", the directory
+// defaulting to the backup file's own (so two databases backed up into one directory never
+// share one).
+std::string ScratchDatabasePath(const std::string& backup_file, const std::string& scratch_dir);
+
+// Whether a line of a restore's verbose output is gbak's message 12:88 ("finishing, closing,
+// and going home"), written once the whole file is read: by its text, or by its number as a
+// server without its message file sends it ("can't format message 12:88 -- ...").
+bool IsRestoreFinishedLine(const std::string& line);
+
+// Restores the backup file (create and replace, verbose, no check skipped) into the scratch
+// database, reading the service's output as it comes until the service ends; then attaches to
+// the scratch database and drops it. The outcome is a success only when the output reached
+// message 12:88, no failure status came, and the attach and drop succeeded. After a failure
+// the scratch database is dropped too, when it can be. Nothing waits on the caller's thread
+// except Stop, which is bounded.
+class TBackupVerifier {
+public:
+    using TOutcomeEvent = std::function<void(const TVerifyOutcome&)>;
+
+    // Starts at once on a thread of its own. on_outcome runs once, on that thread, unless Stop
+    // came first; it must only hand the outcome on. poll_ms: how long the thread waits between
+    // two output queries that brought nothing (each query itself waits up to 1 s on the server
+    // for output, and ends as soon as the restore does).
+    TBackupVerifier(TVerifyRequest request, TOutcomeEvent on_outcome, int poll_ms = 50);
+    // Stops without waiting (see Stop).
+    ~TBackupVerifier();
+    TBackupVerifier(const TBackupVerifier&) = delete;
+    TBackupVerifier& operator=(const TBackupVerifier&) = delete;
+
+    // Stops verifying: no outcome is reported, the service attachment is closed (the server
+    // finishes or abandons the restore on its own; the next verification replaces what it
+    // left). Waits at most timeout_ms (the query under way takes up to about a second); false
+    // when the thread had not finished by then and was left to finish on its own.
+    bool Stop(int timeout_ms);
+    // Whether the thread has finished (outcome reported, or stopped).
+    bool Finished() const;
+    // The outcome once it is known (also before its report has been handled), else nothing.
+    std::optional<TVerifyOutcome> Outcome() const;
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;  // shared with the thread, which may outlive this object
+    std::thread thread_;            // joined when it has finished, else left to end on its own
+};
+
+}  // namespace qv

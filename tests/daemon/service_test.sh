@@ -1,0 +1,205 @@
+#!/usr/bin/env bash
+# quorvaned as systemd would run it: the unit's own ExecStart line, as the unit's user, with the
+# environment the unit gives (state, runtime and credentials directories, a notification socket
+# the test reads, a file standing in for the journal), no display, and a clock shifted
+# (libfaketime) to three seconds before a due minute. Needs the Firebird test server.
+#   service_test.sh PATH/TO/quorvaned PATH/TO/quorvane@.service SOURCE_DIR
+set -uo pipefail
+daemon=$(realpath "$1") unit=$(realpath "$2") source_dir=$(realpath "$3")
+export LANG=C.UTF-8
+. "${QV_FB_ENV:-/var/lib/quorvane-fb/env}" || { echo "no test server"; echo "0 passed, 1 failed"; exit 1; }
+faketime_lib=$(ls /usr/lib/*/faketime/libfaketime.so.1 2>/dev/null | head -1)
+[ -n "$faketime_lib" ] || { echo "libfaketime is missing"; echo "0 passed, 1 failed"; exit 1; }
+source "$source_dir/tests/processes.sh"
+# The unit's user, made the way the package makes it.
+systemd-sysusers "$source_dir/data/systemd/quorvane.sysusers" || { echo "0 passed, 1 failed"; exit 1; }
+as_service=(setpriv --reuid=quorvane --regid=quorvane --clear-groups)
+
+work=$(mktemp -d) && chmod 0755 "$work"
+bak=$QV_FB_BACKUP_DIR/service-$$
+install -d -o firebird -g firebird -m 0770 "$bak"
+install -d -m 0755 "$work/bin" "$work/etc"
+install -m 0755 "$daemon" "$work/bin/quorvaned"
+chgrp quorvane "$work/etc" && chmod 0750 "$work/etc"
+# The sanitizer build reads its suppressions as the unit's user.
+if [ -n "${LSAN_OPTIONS:-}" ]; then
+  supp=$(sed -n 's/.*suppressions=\([^:]*\).*/\1/p' <<<"$LSAN_OPTIONS")
+  [ -n "$supp" ] && install -m 0644 "$supp" "$work/lsan.supp" &&
+    LSAN_OPTIONS=${LSAN_OPTIONS//$supp/$work/lsan.supp}
+fi
+export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+pids=() readers=()
+trap 'end_pids "${pids[@]}" "${readers[@]}"; rm -rf "$work" "$bak" "$QV_FB_SAMPLE_DB.service-$$.fdb"' EXIT
+passed=0 failed=0
+check() {
+  if eval "$2"; then passed=$((passed + 1)); return; fi
+  failed=$((failed + 1)); echo "FAIL: $1"
+  for f in ${3:-}; do echo "--- $f"; tr -d '\r' <"$f"; done 2>&1
+}
+wait_for() { for _ in $(seq 1 ${2:-150}); do eval "$1" && return 0; sleep 0.1; done; return 1; }
+
+# The unit's command line for instance NAME, with the program and settings directory of the test.
+exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
+read -r unit_program unit_args <<<"$exec_start"
+config_dir=$(sed -n 's/.*--config \([^ ]*\)\/%i\.ini.*/\1/p' <<<"$unit_args")
+command_of() {
+  local args=${unit_args//%i/$1}
+  echo "$work/bin/${unit_program##*/} ${args//$config_dir/$work/etc}"
+}
+# config NAME MODE DATABASE [MORE]: a settings file as an admin writes it (the password is a
+# wrong one: the credential must win), verifying every backup.
+config() {
+  printf '[Para]\r\nSERVERNAME=localhost\r\nDATABASENAME=%s\r\nPASSWORD=not-this-one\r\nBACKUPDIR=%s\r\nPROTOCAL=3\r\nTIMEMODE=0\r\nVERIFY=1\r\n%b' \
+    "$3" "$bak/$1" "${4:-}" >"$work/etc/$1.ini"
+  chgrp quorvane "$work/etc/$1.ini" && chmod "$2" "$work/etc/$1.ini"
+  install -d -o firebird -g firebird -m 0770 "$bak/$1"
+}
+# start NAME [VAR=value...]: the instance with its unit's environment; sets $pid.
+start() {
+  local name=$1; shift
+  local state=$work/state/$name run=$work/run/$name cred=$work/cred/$name
+  install -d -o quorvane -g quorvane -m 0700 "$state" "$run"
+  install -d -o quorvane -g quorvane -m 0500 "$cred"
+  printf '%s\n' "$QV_FB_PASSWORD" >"$cred/password" && chown quorvane "$cred/password" && chmod 0400 "$cred/password"
+  # The notification socket: every datagram, then a line "--".
+  /usr/bin/python3 -c '
+import os, socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM); s.bind(sys.argv[1]); os.chmod(sys.argv[1], 0o666)
+with open(sys.argv[2], "a") as out:
+    print("bound", file=out, flush=True)
+    while True: print(s.recv(4096).decode() + "\n--", file=out, flush=True)' "$work/$name.sock" "$work/$name.notify" &
+  readers+=($!)
+  wait_for "grep -q bound '$work/$name.notify' 2>/dev/null"
+  : >"$work/$name.journal"
+  env -i PATH=/usr/bin:/bin LANG=C.UTF-8 STATE_DIRECTORY="$state" RUNTIME_DIRECTORY="$run" \
+    CREDENTIALS_DIRECTORY="$cred" NOTIFY_SOCKET="$work/$name.sock" \
+    JOURNAL_STREAM="$(stat -c %d:%i "$work/$name.journal")" \
+    ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
+    "$@" "${as_service[@]}" env LD_PRELOAD="$faketime_lib" FAKETIME="@2026-12-07 10:04:57" \
+    FAKETIME_DONT_FAKE_MONOTONIC=1 FAKETIME_DISABLE_SHM=1 $(command_of "$name") \
+    >>"$work/$name.journal" 2>"$work/$name.err" & pid=$!
+  pids+=($pid)
+}
+notes() { tr '\n' '|' <"$work/$1.notify"; }  # the datagrams on one line
+journal() { sed 's/^\(<[0-9]>\)[0-9.]*:/\1/' "$work/$1.journal" | tr '\n' '|'; }
+
+# Two databases side by side: one whose backups work, one whose database is missing.
+config sales 0640 "$QV_FB_SAMPLE_DB"
+config broken 0644 /var/lib/firebird/3.0/data/quorvane/missing-$$.fdb
+start sales WATCHDOG_USEC=2000000; sales=$pid
+start broken; broken=$pid
+# A third whose backup takes seconds: ended while the backup is followed.
+config big 0640 "$QV_FB_BIG_DB"
+start big; big=$pid
+check "sales: ready" "wait_for \"grep -q READY=1 '$work/sales.notify'\"" "$work/sales.err"
+maps=$(cat /proc/$sales/maps)
+check "sales: nothing of the desktop is mapped" \
+  '! grep -E -q "libQt6(Gui|Widgets|DBus)|libX11|libxcb|libfontconfig|libfreetype|libGL|libEGL" <<<"$maps"'
+check "sales: runs as the unit's user" '[ "$(stat -c %U /proc/$sales)" = quorvane ]'
+
+# The same settings file again, through another path: refused, the log untouched.
+ln -s "$work/etc/sales.ini" "$work/etc/again.ini"
+log_before=$(cat "$work/state/sales/PROC_LOG.TXT")
+install -d -o quorvane -g quorvane -m 0700 "$work/state/again"
+err=$(env -i STATE_DIRECTORY="$work/state/sales" RUNTIME_DIRECTORY="$work/run/sales" \
+      ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
+      timeout -s KILL 20 "${as_service[@]}" $(command_of again) 2>&1 >/dev/null); rc=$?
+check "the same settings twice: refused" \
+  '[ $rc -eq 2 ] && [ $(wc -l <<<"$err") -eq 1 ] && grep -q "already kept by another quorvaned" <<<"$err"'
+check "the same settings twice: the log untouched" \
+  '[ "$(cat "$work/state/sales/PROC_LOG.TXT")" = "$log_before" ]'
+
+check "sales: the due minute's backup completes and is verified" \
+  "wait_for \"grep -q 驗證完成 '$work/state/sales/PROC_LOG.TXT' 2>/dev/null\" 100" "$work/sales.err"
+# The server refuses a backup of a missing database at its start or right after it (a race of
+# its own): either is a failure.
+failed_line="(備份失敗$bak/broken/1005.gbk:I/O error during \"open\" operation|資料庫 [^ ]*missing-$$.fdb 服務啟動失敗)"
+check "broken: the due minute's backup fails" \
+  "wait_for \"grep -q -E '備份失敗|服務啟動失敗' '$work/state/broken/PROC_LOG.TXT' 2>/dev/null\" 100" "$work/broken.err"
+gbk=$bak/sales/1005.gbk
+restored=$QV_FB_SAMPLE_DB.service-$$.fdb
+rows=$(gbak -c -se localhost:service_mgr "$gbk" "$restored" -user SYSDBA -password "$QV_FB_PASSWORD" >/dev/null 2>&1 &&
+       echo 'SELECT COUNT(*) FROM T;' | isql-fb -q -user SYSDBA -password "$QV_FB_PASSWORD" "localhost:$restored" |
+       tr -dc '0-9\n' | grep -m1 -E '^[0-9]+$')
+check "sales: the backup restores with every row" '[ "${rows:-0}" = "$QV_FB_SAMPLE_ROWS" ]'
+check "sales: the scratch database is gone" '[ ! -e "$gbk.verify.fdb" ] && [ -z "$(ls "$bak/sales" | grep -v "^1005.gbk$")" ]'
+check "sales: the watchdog is fed" "wait_for \"grep -q WATCHDOG=1 '$work/sales.notify'\" 30"
+
+check "big: its backup is followed" \
+  "wait_for \"grep -q 備份結束 '$work/state/big/PROC_LOG.TXT' 2>/dev/null\" 100" "$work/big.err"
+SECONDS=0; kill -TERM $big; wait $big; rc=$?; took=$SECONDS
+check "big: SIGTERM while following ends it within 5 s, cleanly" \
+  '[ $rc -eq 0 ] && [ $took -le 5 ] && [ "$(tail -2 "$work/big.journal" | sed "s/^\(<[0-9]>\)[0-9.]*:/\1/" | tr "\n" "|")" = "<6>程式結束時備份仍在進行$bak/big/1005.gbk|<6>系統結束|" ]' \
+  "$work/big.journal"
+check "big: stopping told" 'grep -q "^STOPPING=1" "$work/big.notify"'
+end_pids "$sales" "$broken"
+check "sales: the lines with their priorities" \
+  '[ "$(journal sales)" = "<6>程式執行|<6>備份條件符合|<6>開始備份$gbk|<6>備份結束...|<6>備份完成$gbk|<6>驗證完成$gbk|<6>系統結束|" ]' \
+  "$work/sales.journal"
+check "sales: the log holds the same lines" \
+  '[ "$(cut -c17- "$work/state/sales/PROC_LOG.TXT" | tr -d "\r" | tr "\n" "|")" = "$(journal sales | sed "s/<[0-9]>//g")" ]'
+status_ok="STATUS=上次備份 2026/12/07 10:05 驗證完成$gbk; 下次備份 2026/12/07 10:10"
+check "sales: ready, the status after the run, then stopping" \
+  '[ "$(notes sales | sed "s/WATCHDOG=1|--|//g")" = "bound|READY=1|STATUS=下次備份 2026/12/07 10:05|--|$status_ok|--|STOPPING=1|--|" ]' \
+  "$work/sales.notify"
+check "broken: a warning for its readable password, a failure line at err" \
+  'grep -q "^<4>.*設定檔 $work/etc/broken.ini 含有密碼" "$work/broken.journal" &&
+   grep -q -E "^<3>[0-9.]*:$failed_line" "$work/broken.journal" &&
+   [ $(grep -c "^<3>" "$work/broken.journal") -eq 1 ]' "$work/broken.journal"
+check "broken: the status names the failure" \
+  'grep -q -E "^STATUS=上次備份 2026/12/07 10:05 $failed_line" "$work/broken.notify"' \
+  "$work/broken.notify"
+check "sales: no warning for a file only its group reads" '! grep -q "^<4>" "$work/sales.journal"'
+
+# Bad command lines and settings: one line on stderr, exit 2, nothing written.
+install -d -o quorvane -g quorvane -m 0700 "$work/state/bad"
+install -d -o root -g root -m 0755 "$work/state/locked"
+printf '[Para]\r\nSERVERNAME=localhost\r\n' >"$work/etc/nodb.ini" && chmod 0644 "$work/etc/nodb.ini"
+refused() {  # refused STATE_DIR ARGS...
+  local state=$1; shift
+  err=$(env -i STATE_DIRECTORY="$state" ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
+        "${as_service[@]}" "$work/bin/quorvaned" "$@" 2>&1 >/dev/null)
+  [ $? -eq 2 ] && [ $(wc -l <<<"$err") -eq 1 ] && [ -z "$(ls -A "$state")" ]
+}
+check "an unknown option" 'refused "$work/state/bad" --config "$work/etc/sales.ini" --nightly && grep -q "unknown option --nightly" <<<"$err"'
+check "no settings file" 'refused "$work/state/bad" --backup-now && grep -q "no settings file" <<<"$err"'
+check "a missing settings file" 'refused "$work/state/bad" --config "$work/etc/none.ini" && grep -q "cannot read" <<<"$err"'
+check "no database name" 'refused "$work/state/bad" --config "$work/etc/nodb.ini" && grep -q "DATABASENAME" <<<"$err"'
+check "a log directory it cannot write" 'refused "$work/state/locked" --config "$work/etc/sales.ini" && grep -q "cannot write the log" <<<"$err"'
+
+# One backup now, for cron: exit 0 when it completes, 1 when it fails.
+now() {  # now NAME: sets $rc and $out
+  out=$(env -i STATE_DIRECTORY="$work/state/$1" CREDENTIALS_DIRECTORY="$work/cred/$1" \
+        ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
+        "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/$1.ini" --backup-now 2>&1); rc=$?
+}
+now sales
+check "--backup-now: a completed backup exits 0" '[ $rc -eq 0 ] && grep -q "備份完成$bak/sales/" <<<"$out"' 
+now broken
+check "--backup-now: a missing database exits 1" '[ $rc -eq 1 ] && grep -q -E "備份失敗$bak/broken/|服務啟動失敗" <<<"$out"'
+# A scratch directory the server cannot write: the backup completes, its verification fails.
+config noscratch 0640 "$QV_FB_SAMPLE_DB" 'VERIFYDIR=/\r\n'
+install -d -o quorvane -g quorvane -m 0700 "$work/state/noscratch" "$work/cred/noscratch"
+cp -p "$work/cred/sales/password" "$work/cred/noscratch/"
+now noscratch
+check "--backup-now: a verification that fails exits 1" \
+  '[ $rc -eq 1 ] && grep -q ":備份完成$bak/noscratch/" <<<"$out" &&
+   grep -q ":驗證失敗$bak/noscratch/[0-9]*.gbk:I/O error during \"open O_CREAT\" operation for file \"/[0-9]*.gbk.verify.fdb\".*Permission denied" <<<"$out"' 
+
+# Any backup file on the server, checked with one command.
+verify() {  # verify FILE: sets $rc and $out
+  out=$(env -i STATE_DIRECTORY="$work/state/sales" CREDENTIALS_DIRECTORY="$work/cred/sales" \
+        ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
+        "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/sales.ini" --verify "$1" 2>&1); rc=$?
+}
+verify "$gbk"
+check "--verify: a complete backup exits 0" '[ $rc -eq 0 ] && grep -q ":驗證完成$gbk$" <<<"$out"'
+head -c 50000 "$gbk" >"$bak/sales/cut.gbk" && chown firebird:firebird "$bak/sales/cut.gbk"
+verify "$bak/sales/cut.gbk"
+check "--verify: a file cut short exits 1" '[ $rc -eq 1 ] && grep -q ":驗證失敗$bak/sales/cut.gbk:備份檔不完整$" <<<"$out"'
+check "--verify: no scratch database left" '[ -z "$(ls "$bak/sales" | grep verify)" ]'
+
+left=$(programs_left "$work")
+check "nothing left running" '[ -z "$left" ]'
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
