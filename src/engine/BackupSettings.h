@@ -33,6 +33,11 @@ struct TBackupSettings {
 // outside its list, or one that is not a number, becomes -1 (no selection) or the default.
 TBackupSettings ReadBackupSettings(TIni& ini);
 
+// Why the backup directory cannot be given to the server (empty when it can): the server would
+// write a relative or empty one into its own working directory, which a reboot may empty.
+// Absolute is "/…", "X:\…" or "X:/…", or "\\server\…".
+std::string BackupDirProblem(const std::string& backup_dir);
+
 // The service component's protocol for the protocol list's index; false for no selection.
 bool ProtocolOfIndex(int index, TProtocol* protocol);
 
