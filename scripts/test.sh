@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Installs everything, starts the local Firebird test server, then builds and runs the whole
-# test suite twice: a plain build and one with AddressSanitizer + UBSan.
+# Installs everything, starts the local Firebird test server, checks the Debian package (lintian,
+# its units offline, its service in a booted Debian 12), then builds and runs the whole test
+# suite twice: a plain build and one with AddressSanitizer + UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 bash scripts/firebird-server.sh start --test
-trap 'bash scripts/firebird-server.sh stop' EXIT
+# The booted test's Debian 12 tree is made meanwhile (mostly downloads, beside the builds); on
+# any exit the run waits for it and removes it.
+boot_dir=$(mktemp -d -p /var/tmp quorvane-tree.XXXXXX)
+bash tests/daemon/booted_systemd_test.sh --make-tree "$boot_dir/tree" & tree_job=$!
+trap 'wait $tree_job 2>/dev/null; rm -rf "$boot_dir"; bash scripts/firebird-server.sh stop' EXIT
 
 export QT_QPA_PLATFORM=offscreen
 export QV_FB_ENV=${QV_FB_STATE:-/var/lib/quorvane-fb}/env
@@ -39,9 +44,17 @@ rm -rf "$fuzz_dir"
 deb_dir=$(mktemp -d)
 (cd "$deb_dir" && bash "$root/scripts/package.sh" >/dev/null)
 lintian --fail-on error --info "$deb_dir"/quorvane_*.deb
-# Its service unit, offline: verify clean and hardened (exposure 1.5 or less).
+# Its service units, offline: verify clean and hardened (exposure 1.5 or less).
 bash scripts/check-unit.sh "$deb_dir"/quorvane_*.deb
-rm -rf "$deb_dir"
+# The package installed with apt in a booted Debian 12 (systemd as PID 1), its service checked
+# through systemctl and journalctl; once per run, and its outcome counted at the end.
+booted_ok=0
+if wait $tree_job; then
+  bash tests/daemon/booted_systemd_test.sh "$deb_dir"/quorvane_*.deb "$boot_dir/tree" || booted_ok=$?
+else
+  echo "booted_systemd_test: the tree could not be made"; booted_ok=1
+fi
+rm -rf "$deb_dir" "$boot_dir/tree"
 
 run_suite build -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
@@ -53,4 +66,5 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 skipped=$(cat build/skipped build-asan/skipped | wc -l)
 cat build/skipped build-asan/skipped
 echo "Skipped tests: $skipped (Debug $(wc -l <build/skipped), ASan+UBSan $(wc -l <build-asan/skipped))"
-[ "$skipped" -eq 0 ]
+[ "$booted_ok" -eq 0 ] || echo "booted_systemd_test failed (its output is above the suites')"
+[ "$skipped" -eq 0 ] && [ "$booted_ok" -eq 0 ]
