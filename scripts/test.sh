@@ -44,7 +44,7 @@ rm -rf "$fuzz_dir"
 deb_dir=$(mktemp -d)
 (cd "$deb_dir" && bash "$root/scripts/package.sh" >/dev/null)
 lintian --fail-on error --info "$deb_dir"/quorvane_*.deb
-# Its service units, offline: verify clean and hardened (exposure 1.5 or less).
+# Its service units, offline: verify clean and hardened (exposure 1.3 or less).
 bash scripts/check-unit.sh "$deb_dir"/quorvane_*.deb
 # The package installed with apt in a booted Debian 12 (systemd as PID 1), its service checked
 # through systemctl and journalctl; once per run, and its outcome counted at the end.
