@@ -153,19 +153,22 @@ std::string MinuteText(const LocalTime& t) {
 }
 
 int TMinuteAlignment::NextDelay() {
-    armed_ = Clock().Now();
+    armed_ = Clock().Read().utc_ms;
     // The kernel may end an ordinary process's long wait up to 0.1 % late (at most 100 ms, 60 ms
     // of a minute): the timer aims that much early, and the early wake sleeps the rest, which
     // is short enough to be precise.
-    const int64_t to_minute = MsToNextMinute(*armed_);
+    const int64_t to_minute = MsToNextUtcMinute(*armed_);
     return static_cast<int>(to_minute > kWaitSlackMs ? to_minute - kWaitSlackMs : to_minute);
 }
 
 int TMinuteAlignment::EarlyBy() const {
     if (!armed_) return 0;
-    const LocalTime now = Clock().Now();
-    const int64_t left = MsToNextMinute(now);
-    return SameMinute(now, *armed_) && left <= kEarlyWakeMs ? static_cast<int>(left) : 0;
+    // In moments, not wall-clock minutes: a change of zone or daylight saving while the timer
+    // waits moves neither its minute nor its wake.
+    const int64_t now = Clock().Read().utc_ms;
+    const int64_t left = MsToNextUtcMinute(now);
+    return UtcMinute(now) == UtcMinute(*armed_) && left <= kEarlyWakeMs ? static_cast<int>(left)
+                                                                        : 0;
 }
 
 }  // namespace qv

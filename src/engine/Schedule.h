@@ -53,8 +53,9 @@ std::string MinuteText(const LocalTime& t);
 
 // Keeps a one-minute timer on the clock's minutes: the delay to the start of the next minute,
 // and how much too early a wake came (one in the last moments of the minute it was armed in has
-// not reached its minute yet). A clock set back a whole minute is not an early wake: that minute
-// is seen, and tested, again.
+// not reached its minute yet). Both count moments, so a change of zone or daylight saving is no
+// early wake. A clock set back a whole minute is not an early wake: that minute is seen, and
+// tested, again.
 class TMinuteAlignment {
 public:
     int NextDelay();
@@ -63,7 +64,7 @@ public:
     static constexpr int kWaitSlackMs = 100;
 
 private:
-    std::optional<LocalTime> armed_;  // the local time the timer was last armed at
+    std::optional<int64_t> armed_;  // the moment (ms since the epoch) the timer was last armed
 };
 
 }  // namespace qv

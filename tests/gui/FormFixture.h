@@ -47,7 +47,7 @@ protected:
     // The schedule has checked every minute before the clock's: a jump of the test's clock is
     // then no gap with missed minutes to make up.
     void NoGapBefore() {
-        form->ScheduleRecord().Tick({-1, -1, ""}, MinuteOf(MinuteNumber(clock.now) - 1));
+        form->ScheduleRecord().Tick({-1, -1, ""}, MinuteOf(MinuteNumber(clock.Now()) - 1));
     }
     // Lets a followed backup end and its outcome reach the window (bounded).
     void SettleBackups(int max_ms = 5000) {
