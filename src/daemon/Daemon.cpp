@@ -244,7 +244,7 @@ void TBackupDaemon::Start() {
     timer_.SetEnabled(true);
     // Always armed: a gap since the last run of the service (a reboot) is made up once.
     std::string tick_time;
-    Act(DecideStartUp(record_, setup_.settings.Schedule(), &tick_time), tick_time);
+    Act(DecideStartUp(record_, setup_.settings.Schedule(), Clock().Read(), &tick_time), tick_time);
     notifier_.Notify("READY=1\nSTATUS=" + Status());
     if (const uint64_t usec = notifier_.WatchdogUsec()) {
         watchdog_ = std::make_unique<QTimer>();
@@ -256,11 +256,13 @@ void TBackupDaemon::Start() {
 
 void TBackupDaemon::Tick() {
     std::string tick_time;
-    Act(DecideTick(record_, setup_.settings.Schedule(), &tick_time), tick_time);
+    Act(DecideTick(record_, setup_.settings.Schedule(), Clock().Read(), &tick_time), tick_time);
 }
 
 void TBackupDaemon::Act(const TTickDecision& decision, const std::string& tick_time) {
     if (!decision.missed_line.empty()) log_.Write(decision.missed_line, TLinePriority::Warning);
+    if (!decision.record_warning.empty())
+        log_.Write(decision.record_warning, TLinePriority::Warning);
     if (!decision.run) return;
     log_.Write("備份條件符合", TLinePriority::Info);
     runner_.Run(setup_.settings, tick_time);

@@ -345,7 +345,7 @@ void TQuorvaneForm::FormShow() {
     SaveLog("程式執行");
     StartButton->SetDown(true);
     schedule_record_.SetFile(places_.log_dir + "PROC_STATE.TXT");
-    Act(DecideStartUp(schedule_record_, CurrentSettings().Schedule(), &tick_time_));
+    Act(DecideStartUp(schedule_record_, CurrentSettings().Schedule(), Clock().Read(), &tick_time_));
     ShowState();
     if (!Trim(TextBytes(Edit2)).empty() && !Trim(TextBytes(Edit4)).empty())
         Timer2->SetEnabled(true);
@@ -591,11 +591,12 @@ void TQuorvaneForm::Timer2Timer() {
 
 void TQuorvaneForm::Timer1Timer() {
     if (!StartButton->Down()) return;
-    Act(DecideTick(schedule_record_, CurrentSettings().Schedule(), &tick_time_));
+    Act(DecideTick(schedule_record_, CurrentSettings().Schedule(), Clock().Read(), &tick_time_));
 }
 
 void TQuorvaneForm::Act(const TTickDecision& decision) {
     if (!decision.missed_line.empty()) SaveLog(decision.missed_line);
+    if (!decision.record_warning.empty()) SaveLog(decision.record_warning);
     if (!decision.run) return;
     SaveLog("備份條件符合");
     DataBackup();
@@ -610,7 +611,7 @@ void TQuorvaneForm::ShowState() {
 }
 
 void TQuorvaneForm::StartButtonClick() {
-    schedule_record_.Begin(Clock().Now());
+    schedule_record_.Begin(CurrentSettings().Schedule(), Clock().Read());
     SavePara();
     SaveLog("系統啟動");
     ShowState();

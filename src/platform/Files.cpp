@@ -126,7 +126,11 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, uns
     bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, data) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     if (ok) ok = rename(name.data(), path.c_str()) == 0;
-    if (!ok) unlink(name.data());
+    if (!ok) {
+        const int reason = errno;  // the failed step's, for the caller's message
+        unlink(name.data());
+        errno = reason;
+    }
     return ok;
 }
 

@@ -108,7 +108,10 @@ TEST_F(TimeTest, ASuspendedMachineMakesUpMissedMinutesOnce) {
     EXPECT_EQ(Msgs(logged.begin() + 1, logged.end()),
               (Msgs{"備份條件符合", "錯過備份時間 2026/12/07 12:10 等 26 次", "備份條件符合",
                     "備份條件符合", "錯過備份時間 2026/12/07 12:20", "備份條件符合"}));
-    EXPECT_EQ(ReadFile(dir / "PROC_STATE.TXT"), "202612071225\n");
+    // The last due minute checked, and the schedule it was checked under.
+    const std::string state = ReadFile(dir / "PROC_STATE.TXT");
+    EXPECT_EQ(state.substr(0, 13), "202612071225\n");
+    EXPECT_NE(state.find("\nBACKUPMODE=0\nTIMEMODE=0\nBACKUPTIME=0000\n"), std::string::npos);
 }
 
 // The program ended while armed (a shutdown) and started two hours later: one line, one run.
