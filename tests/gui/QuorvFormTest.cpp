@@ -221,7 +221,7 @@ TEST_F(FormFixture, ASimulatedDayWithSlowTicksSeesEveryMinuteExactlyOnce) {
     for (;;) {
         clock.Advance(f->Timer1Delay());  // the timer fires when its delay has run out,
         for (int early; (early = f->Timer1EarlyBy()) > 0;) clock.Advance(early);  // on its minute
-        if (clock.now.day != 8) break;
+        if (clock.Now().day != 8) break;
         f->Timer1Timer();
         ++seen[f->TickTime()];
         clock.Advance(40000);  // a tick whose work takes 40 seconds
