@@ -153,14 +153,10 @@ std::string DaemonHelp() {
 }
 
 TDaemonEnvironment TDaemonEnvironment::FromProcess() {
-    auto env = [](const char* name) {
-        const char* v = std::getenv(name);
-        return std::string(v ? v : "");
-    };
     TDaemonEnvironment e;
-    const std::string state = env("STATE_DIRECTORY");
+    const std::string state = Env("STATE_DIRECTORY");
     e.state_directory = state.substr(0, state.find(':'));
-    e.credentials_directory = env("CREDENTIALS_DIRECTORY");
+    e.credentials_directory = Env("CREDENTIALS_DIRECTORY");
     return e;
 }
 
