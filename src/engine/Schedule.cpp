@@ -89,12 +89,7 @@ bool BackupDueAt(const TScheduleChoice& choice, const LocalTime& minute) {
 }
 
 int64_t MinuteNumber(const LocalTime& t) {
-    tm c{};
-    c.tm_year = t.year - 1900;
-    c.tm_mon = t.month - 1;
-    c.tm_mday = t.day;
-    c.tm_hour = t.hour;
-    c.tm_min = t.minute;
+    std::tm c = TmOfMinute(t);
     return static_cast<int64_t>(timegm(&c)) / 60;
 }
 

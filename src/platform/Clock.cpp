@@ -67,14 +67,19 @@ LocalTime LocalTimeAt(int64_t utc_ms) {
     return t;
 }
 
-bool LocalMinuteExists(const LocalTime& t) {
-    tm c{};
+std::tm TmOfMinute(const LocalTime& t) {
+    std::tm c{};
     c.tm_year = t.year - 1900;
     c.tm_mon = t.month - 1;
     c.tm_mday = t.day;
     c.tm_hour = t.hour;
     c.tm_min = t.minute;
     c.tm_isdst = -1;
+    return c;
+}
+
+bool LocalMinuteExists(const LocalTime& t) {
+    std::tm c = TmOfMinute(t);
     // mktime moves a minute the clock skipped to one it shows; an existing one comes back whole.
     const time_t at = mktime(&c);
     if (at == static_cast<time_t>(-1)) return false;

@@ -1,6 +1,7 @@
 #pragma once
 // The local clock with milliseconds, read through an injectable source.
 #include <cstdint>
+#include <ctime>
 
 namespace qv {
 
@@ -37,6 +38,8 @@ LocalTime LocalTimeAt(int64_t utc_ms);
 // Whether the wall clock shows this minute at all under today's rules: not in the hour skipped when
 // the clock goes forward.
 bool LocalMinuteExists(const LocalTime& t);
+// The C library's broken-down time of a minute (seconds 0, daylight saving unknown).
+std::tm TmOfMinute(const LocalTime& t);
 
 // Day of the week of a date in the proleptic Gregorian calendar: 1 Sunday .. 7 Saturday.
 int DayNumber(int year, int month, int day);
