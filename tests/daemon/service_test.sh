@@ -55,7 +55,8 @@ config() {
   chgrp quorvane "$work/etc/$1.ini" && chmod "$2" "$work/etc/$1.ini"
   install -d -o firebird -g firebird -m 0770 "$bak/$1"
 }
-# start NAME [VAR=value...]: the instance with its unit's environment; sets $pid.
+# start NAME [VAR=value...]: the instance with its unit's environment, its clock at $start_at
+# (default 10:04:57, three seconds before a due minute); sets $pid.
 start() {
   local name=$1; shift
   local state=$work/state/$name run=$work/run/$name cred=$work/cred/$name
@@ -76,7 +77,7 @@ with open(sys.argv[2], "a") as out:
     CREDENTIALS_DIRECTORY="$cred" NOTIFY_SOCKET="$work/$name.sock" \
     JOURNAL_STREAM="$(stat -c %d:%i "$work/$name.journal")" \
     ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
-    "$@" "${as_service[@]}" env LD_PRELOAD="$faketime_lib" FAKETIME="@2026-12-07 10:04:57" \
+    "$@" "${as_service[@]}" env LD_PRELOAD="$faketime_lib" FAKETIME="@${start_at:-2026-12-07 10:04:57}" \
     FAKETIME_DONT_FAKE_MONOTONIC=1 FAKETIME_DISABLE_SHM=1 $(command_of "$name") \
     >>"$work/$name.journal" 2>"$work/$name.err" & pid=$!
   pids+=($pid)
@@ -188,6 +189,20 @@ check "broken: the status names the failure" \
   "$work/broken.notify"
 check "sales: no warning for a file only its group reads" '! grep -q "^<4>" "$work/sales.journal"'
 
+# A restart under another schedule (hourly, restarted at 10:37): the record of the old one
+# starts afresh, no minute of the new schedule is counted as missed and nothing is made up.
+sed -i 's/^TIMEMODE=0/TIMEMODE=3/' "$work/etc/sales.ini"
+seen=$(wc -l <"$work/state/sales/PROC_LOG.TXT")
+rm -f "$work/sales.sock" && : >"$work/sales.notify"
+start_at="2026-12-07 10:37:00" start sales; sales=$pid
+check "sales: a schedule changed across a restart invents no missed minute" \
+  "wait_for \"grep -q READY=1 '$work/sales.notify'\" && sleep 1 &&
+   tail -n +$((seen + 1)) '$work/state/sales/PROC_LOG.TXT' | grep -q 程式執行 &&
+   ! tail -n +$((seen + 1)) '$work/state/sales/PROC_LOG.TXT' | grep -q -E '錯過備份時間|備份條件符合'" \
+  "$work/state/sales/PROC_LOG.TXT"
+end_pids "$sales"
+sed -i 's/^TIMEMODE=3/TIMEMODE=0/' "$work/etc/sales.ini"
+
 # Bad command lines and settings: one line on stderr, exit 2, nothing written.
 install -d -o quorvane -g quorvane -m 0700 "$work/state/bad"
 install -d -o root -g root -m 0755 "$work/state/locked"
@@ -205,10 +220,11 @@ check "no database name" 'refused "$work/state/bad" --config "$work/etc/nodb.ini
 check "a log directory it cannot write" 'refused "$work/state/locked" --config "$work/etc/sales.ini" && grep -q "cannot write the log" <<<"$err"'
 printf '[Para]\r\nSERVERNAME=localhost\r\nDATABASENAME=%s\r\nBACKUPDIR=\r\n' "$QV_FB_SAMPLE_DB" >"$work/etc/nodir.ini"
 chmod 0644 "$work/etc/nodir.ini"
-server_cwd=$(ls /proc/"$(pgrep -x -o firebird)"/cwd/ 2>&1)
+server_gbks() { ls /proc/"$(pgrep -x -o firebird)"/cwd/ 2>&1 | grep -c -E '^[0-9]{4}\.gbk$'; }
+server_cwd=$(server_gbks)
 check "an empty BACKUPDIR: refused, nothing reaches the server" \
   'refused "$work/state/bad" --config "$work/etc/nodir.ini" --backup-now && grep -q "BACKUPDIR must be an absolute directory" <<<"$err" &&
-   [ "$(ls /proc/"$(pgrep -x -o firebird)"/cwd/ 2>&1)" = "$server_cwd" ]'
+   [ "$(server_gbks)" = "$server_cwd" ]'
 rm -f "$work/etc/nodir.ini"
 # A fatal start-up line goes to the journal at err.
 : >"$work/fatal.err"
