@@ -283,8 +283,10 @@ void TIBControlAndQueryService::SetBufferSize(int32_t value) {
 }
 
 const std::string& TIBControlAndQueryService::RunningQuerySend() {
-    static const std::string send{static_cast<char>(isc_info_svc_timeout),
-                                  static_cast<char>(kQueryWaitSeconds), 0, 0, 0};
+    // The item, its 2-byte length (4), the 4-byte value. The server reads every send item's
+    // length first: without it the wait would be read as 0, which waits for output unbounded.
+    static const std::string send = std::string{static_cast<char>(isc_info_svc_timeout), 4, 0} +
+                                    static_cast<char>(kQueryWaitSeconds) + std::string(3, '\0');
     return send;
 }
 

@@ -396,8 +396,8 @@ TEST_F(ServiceTest, FollowerReportsTheOutcomeAndDetaches) {
     EXPECT_EQ(names, (std::vector<std::string>{"isc_service_attach", "isc_service_query",
                                                "isc_service_query", "isc_service_query",
                                                "isc_service_query", "isc_service_detach"}));
-    EXPECT_EQ(Bytes(calls[1].data), (std::vector<int>{64, 1, 0, 0, 0}));  // wait at most 1 s
-    EXPECT_EQ(Bytes(calls[1].spb), (std::vector<int>{67}));               // isc_info_svc_running
+    EXPECT_EQ(Bytes(calls[1].data), (std::vector<int>{64, 4, 0, 1, 0, 0, 0}));  // wait at most 1 s
+    EXPECT_EQ(Bytes(calls[1].spb), (std::vector<int>{67}));  // isc_info_svc_running
     EXPECT_EQ(calls[1].handle_in, calls[0].handle_in + 1001);
     EXPECT_EQ(dbl->OpenHandles(), 0);
 
@@ -576,8 +576,8 @@ TEST_F(VerifyTest, RestoresFollowsTheOutputToItsEndThenAttachesAndDrops) {
                                          {0x6A, 29, 0},
                                          Bytes(scratch),
                                          {0x6C, 0x00, 0x30, 0x00, 0x00, 0x6B}}));
-    EXPECT_EQ(Bytes(calls[2].data), (std::vector<int>{64, 1, 0, 0, 0}));  // wait at most 1 s
-    EXPECT_EQ(Bytes(calls[2].spb), (std::vector<int>{62}));               // isc_info_svc_line
+    EXPECT_EQ(Bytes(calls[2].data), (std::vector<int>{64, 4, 0, 1, 0, 0, 0}));  // wait at most 1 s
+    EXPECT_EQ(Bytes(calls[2].spb), (std::vector<int>{62}));                     // isc_info_svc_line
     EXPECT_EQ(calls[8].data, "localhost:" + scratch);
     EXPECT_EQ(Bytes(calls[8].spb),
               Cat({{0x01, 0x1C, 0x06}, Bytes("SYSDBA"), {0x1D, 0x09}, Bytes("tidewater")}));
