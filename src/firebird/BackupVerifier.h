@@ -2,13 +2,12 @@
 // Proves a backup file restorable: restores it through the service manager into a scratch
 // database, proves that database usable, and drops it, off the caller's thread.
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "firebird/BackupFollower.h"
 #include "firebird/IBServices.h"
+#include "firebird/OutcomeWorker.h"
 
 namespace qv {
 
@@ -58,25 +57,19 @@ public:
     // two output queries that brought nothing (each query itself waits up to 1 s on the server
     // for output, and ends as soon as the restore does).
     TBackupVerifier(TVerifyRequest request, TOutcomeEvent on_outcome, int poll_ms = 50);
-    // Stops without waiting (see Stop).
-    ~TBackupVerifier();
-    TBackupVerifier(const TBackupVerifier&) = delete;
-    TBackupVerifier& operator=(const TBackupVerifier&) = delete;
 
     // Stops verifying: no outcome is reported, the service attachment is closed (the server
     // finishes or abandons the restore on its own; the next verification replaces what it
     // left). Waits at most timeout_ms (the query under way takes up to about a second); false
     // when the thread had not finished by then and was left to finish on its own.
-    bool Stop(int timeout_ms);
+    bool Stop(int timeout_ms) { return worker_.Stop(timeout_ms); }
     // Whether the thread has finished (outcome reported, or stopped).
-    bool Finished() const;
+    bool Finished() const { return worker_.Finished(); }
     // The outcome once it is known (also before its report has been handled), else nothing.
-    std::optional<TVerifyOutcome> Outcome() const;
+    std::optional<TVerifyOutcome> Outcome() const { return worker_.Outcome(); }
 
 private:
-    struct State;
-    std::shared_ptr<State> state_;  // shared with the thread, which may outlive this object
-    std::thread thread_;            // joined when it has finished, else left to end on its own
+    TOutcomeWorker<TVerifyOutcome> worker_;  // stops without waiting when destroyed
 };
 
 }  // namespace qv
