@@ -501,6 +501,82 @@ TEST_F(ServiceTest, RestoreRequestNeedsAFileAndADatabase) {
     EXPECT_EQ(dbl->Names(), std::vector<std::string>{"isc_service_attach"});
 }
 
+// A restore fed from a file of this machine: "stdin" as its one file, every query asks how
+// much the server takes, the next sends at most that much (and at most what fits a 65 535-byte
+// send block), then an empty item for the file's end.
+TEST_F(ServiceTest, RestoreFedFromALocalFile) {
+    char path[] = "/tmp/qv-fed-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    std::string bytes(70000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 % 251);
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+    TIBRestoreService restore(nullptr);
+    restore.SetLoginPrompt(false);
+    restore.SetProtocol(TProtocol::Local);
+    restore.BackupFile().Add("/server/side.gbk");  // not sent when fed
+    restore.SetDatabaseName("/d/x.fdb");
+    restore.SetOptions(CreateNewDB | Replace);
+    restore.SetVerbose(true);
+    restore.FeedFrom(path);
+    std::remove(path);  // read through the open file from now on
+    restore.SetActive(true);
+    restore.ServiceStart();
+    dbl->Running(1);  // q1: nothing to read yet; asks for 256 KB
+    dbl->Stdin(262144);
+    dbl->Output("gbak:opened file stdin ");  // q2 brings 65 525 bytes; asks again
+    dbl->Stdin(262144);
+    dbl->Running(1);  // q3 brings the last 4 475; asks again
+    dbl->Stdin(100);
+    dbl->Output("gbak:finishing, closing, and going home ");  // q4 tells the end; asks nothing
+    std::vector<std::string> lines;
+    while (!restore.OutputEnded()) lines.push_back(restore.GetNextLine());  // q5: ended
+    EXPECT_TRUE(restore.FeedEnded());
+    EXPECT_EQ(lines, (std::vector<std::string>{"", "gbak:opened file stdin ", "",
+                                               "gbak:finishing, closing, and going home ", ""}));
+    auto calls = dbl->ServiceCalls();
+    ASSERT_EQ(calls.size(), 7u);
+    EXPECT_EQ(Bytes(calls[1].data), Cat({{0x02, 0x05, 5, 0},
+                                         Bytes("stdin"),
+                                         {0x6A, 8, 0},
+                                         Bytes("/d/x.fdb"),
+                                         {0x6C, 0x00, 0x30, 0x00, 0x00, 0x6B}}));
+    const std::vector<int> wait{64, 4, 0, 1, 0, 0, 0};
+    EXPECT_EQ(Bytes(calls[2].data), wait);
+    EXPECT_EQ(calls[3].data.size(), 65535u);
+    EXPECT_EQ(Bytes(calls[3].data), Cat({wait, {62, 0xF5, 0xFF}, Bytes(bytes.substr(0, 65525))}));
+    EXPECT_EQ(Bytes(calls[4].data), Cat({wait, {62, 0x7B, 0x11}, Bytes(bytes.substr(65525))}));
+    EXPECT_EQ(Bytes(calls[5].data), Cat({wait, {62, 0, 0}}));
+    EXPECT_EQ(Bytes(calls[6].data), wait);
+    for (int i = 2; i <= 6; ++i)
+        EXPECT_EQ(Bytes(calls[i].spb), (std::vector<int>{62, 78})) << i;  // line, stdin
+}
+
+TEST_F(ServiceTest, AFedRestoreSendsNoMoreThanAskedAndRefusesAFileItCannotRead) {
+    TIBRestoreService restore(nullptr);
+    restore.SetLoginPrompt(false);
+    restore.SetProtocol(TProtocol::Local);
+    EXPECT_EQ(Raised<EOSError>([&] { restore.FeedFrom("/nonexistent/x.gbk"); }),
+              "cannot read /nonexistent/x.gbk: No such file or directory");
+    EXPECT_EQ(Raised<EOSError>([&] { restore.FeedFrom("/tmp"); }),
+              "cannot read /tmp: not a regular file");
+    EXPECT_FALSE(restore.Fed());
+    restore.FeedFrom("/proc/self/exe");  // the test program itself: readable, and long
+    restore.SetDatabaseName("/d/x.fdb");
+    restore.SetActive(true);
+    restore.ServiceStart();
+    dbl->Running(1);
+    dbl->Stdin(100);
+    restore.GetNextLine();
+    EXPECT_TRUE(restore.FeedPending());
+    restore.GetNextLine();
+    EXPECT_FALSE(restore.FeedEnded());
+    auto calls = dbl->ServiceCalls();
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls[3].data.size(), 7u + 3u + 100u);
+}
+
 TEST(ScratchDatabase, NameBesideTheBackupOrInTheGivenDirectory) {
     EXPECT_EQ(ScratchDatabasePath("/var/bak/Day07.gbk", ""), "/var/bak/Day07.gbk.verify.fdb");
     EXPECT_EQ(ScratchDatabasePath("/var/bak/Day07.gbk", "/scratch"),
