@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/FilePlaces.h"
 #include "platform/Files.h"
@@ -35,6 +36,21 @@ bool PrivateDirectory(const std::string& dir) {
     struct stat st {};
     return !dir.empty() && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
            (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// --verify reads the file here and feeds it to the server: one it cannot read is refused
+// before the server is asked.
+bool CanReadBackupFile(const std::string& file, std::string* error) {
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    std::string why = fd < 0 ? std::strerror(errno) : "";
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) why = "not a regular file";
+    if (fd >= 0) close(fd);
+    if (why.empty()) return true;
+    *error = "cannot read " + file + ": " + why +
+             " (--verify reads the backup file on this machine: run it on the database server, "
+             "as a user who may read the file)";
+    return false;
 }
 
 std::string FirstLine(const std::string& text) {
@@ -124,6 +140,7 @@ bool PrepareDaemon(const TDaemonOptions& options, const TDaemonEnvironment& env,
     ini.SetSection("Para");
     ini.SetFileName(s.config);
     s.settings = ReadBackupSettings(ini);
+    s.settings.settings_id = SettingsId(s.config);
     if (Trim(s.settings.server_name).empty()) {
         *error = file + ": no server name (SERVERNAME) in section [Para]";
         return false;
@@ -162,18 +179,17 @@ bool PrepareDaemon(const TDaemonOptions& options, const TDaemonEnvironment& env,
         *error = "no directory for the instance lock that only this user may write";
         return false;
     }
+    if (options.mode == TDaemonOptions::Mode::Verify) {
+        if (!CanReadBackupFile(options.verify_file, error)) return false;
+        // Its directory is the scratch database's default: never a relative name for the server.
+        s.verify_file = std::filesystem::absolute(options.verify_file).lexically_normal();
+    }
     *setup = s;
     return true;
 }
 
 std::string InstanceLockName(const std::string& config_real_path) {
-    // FNV-1a: the same path gives the same name in every build.
-    uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : config_real_path) hash = (hash ^ c) * 1099511628211ull;
-    static const char kHex[] = "0123456789abcdef";
-    std::string name = "quorvaned-";
-    for (int shift = 60; shift >= 0; shift -= 4) name += kHex[(hash >> shift) & 0xf];
-    return name;
+    return "quorvaned-" + Fnv1aHex(config_real_path, 16);
 }
 
 bool IsJournalStream(const char* journal_stream, int fd) {

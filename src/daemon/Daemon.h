@@ -23,7 +23,7 @@ struct TDaemonOptions {
     enum class Mode { Schedule, BackupNow, Verify };
     Mode mode = Mode::Schedule;
     std::string config;
-    std::string verify_file;  // --verify: the backup file, as the server sees it
+    std::string verify_file;  // --verify: the backup file on this machine, fed to the server
 };
 
 constexpr const char* kDaemonUsage = "quorvaned --config FILE [--backup-now | --verify BACKUP]";
@@ -46,8 +46,9 @@ struct TDaemonEnvironment {
 struct TDaemonSetup {
     std::string config;  // the settings file's real path
     TBackupSettings settings;
-    std::string log_dir;   // ends in "/"
-    std::string lock_dir;  // where the one-instance lock lives
+    std::string log_dir;      // ends in "/"
+    std::string lock_dir;     // where the one-instance lock lives
+    std::string verify_file;  // --verify's file, absolute
     bool password_from_credentials = false;
     bool exposed_password = false;  // other users may read the settings file, which holds one
 };
@@ -91,7 +92,7 @@ public:
     void Stop();
     // One backup now, named as a run at this minute would be.
     void BackupNow();
-    // Verifies a backup file (a path on the server) now.
+    // Verifies a backup file of this machine now, fed to the server.
     void VerifyNow(const std::string& backup_file);
 
     bool Busy() const { return runner_.Busy(); }
