@@ -37,7 +37,8 @@ std::string TVariant::ToString() const {
 
 bool TIni::OpenFile() {
     if (file_name_.empty() || section_.empty()) {
-        Application().MessageBox("FileName or Section 參數錯誤");
+        // Said in a message box where there is a window; the service has none to say it in.
+        if (HasApplication()) Application().MessageBox("FileName or Section 參數錯誤");
         return false;
     }
     // Linux file names are case-sensitive, so the caller's spelling is kept; only the

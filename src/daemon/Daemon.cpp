@@ -1,18 +1,20 @@
 #include "daemon/Daemon.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
+#include "components/IniFil.h"
 #include "platform/FilePlaces.h"
 #include "platform/Files.h"
-#include "components/IniFil.h"
 #include "platform/Platform.h"
 #include "platform/Profile.h"
 #include "platform/Strings.h"
@@ -21,21 +23,9 @@ namespace qv {
 
 namespace {
 
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
 std::string WithSlash(std::string dir) {
     if (dir.empty() || dir.back() != '/') dir += '/';
     return dir;
-}
-
-// A directory only its owner may write (a lock there cannot be planted by someone else).
-bool PrivateDirectory(const std::string& dir) {
-    struct stat st {};
-    return !dir.empty() && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 // --verify reads the file here and feeds it to the server: one it cannot read is refused
@@ -58,6 +48,60 @@ std::string FirstLine(const std::string& text) {
     return end == std::string::npos ? text : text.substr(0, end);
 }
 
+bool IsIniName(const std::string& name) {
+    return UpperAscii(name).find(".INI") != std::string::npos;
+}
+
+TBackupSettings ReadSettingsFile(const std::string& file) {
+    TIni ini(nullptr);
+    ini.SetSection("Para");
+    ini.SetFileName(file);
+    return ReadBackupSettings(ini);
+}
+
+// A backup directory as the server would open it: "/bak/", "/bak" and "/x/../bak" are one.
+std::string SameDirectory(const std::string& dir) {
+    std::string d = std::filesystem::path(Trim(dir)).lexically_normal().string();
+    while (d.size() > 1 && (d.back() == '/' || d.back() == '\\')) d.pop_back();
+    return d;
+}
+
+// Whether two settings would write the same backup files: one server, one directory, and the
+// automatic names that repeat (HHNN, DayDD, WeekD).
+bool WriteTheSameFiles(const TBackupSettings& a, const TBackupSettings& b) {
+    return a.naming_mode == 0 && b.naming_mode == 0 && !Trim(a.server_name).empty() &&
+           LowerAscii(Trim(a.server_name)) == LowerAscii(Trim(b.server_name)) &&
+           !Trim(a.backup_dir).empty() &&
+           SameDirectory(a.backup_dir) == SameDirectory(b.backup_dir);
+}
+
+// Another settings file beside `config` that writes the same backup files, or "".
+std::string SiblingWritingTheSameFiles(const std::string& config, const TBackupSettings& own) {
+    const std::string dir = ParentDirectory(config);
+    DIR* d = opendir(dir.c_str());
+    if (!d) return "";
+    std::vector<std::string> names;
+    while (dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() > 4 && UpperAscii(name.substr(name.size() - 4)) == ".INI")
+            names.push_back(name);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string other = WithSlash(dir) + name;
+        char* real = realpath(other.c_str(), nullptr);
+        const bool itself = real && config == real;  // a link to the same file is no other
+        std::free(real);
+        struct stat st {};
+        if (itself || stat(other.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            access(other.c_str(), R_OK) != 0)
+            continue;
+        if (WriteTheSameFiles(own, ReadSettingsFile(other))) return other;
+    }
+    return "";
+}
+
 }  // namespace
 
 bool ParseDaemonOptions(const std::vector<std::string>& args, TDaemonOptions* options,
@@ -74,6 +118,11 @@ bool ParseDaemonOptions(const std::vector<std::string>& args, TDaemonOptions* op
     };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
+        if (a == "--help" || a == "-h" || a == "--version") {
+            options->mode =
+                a == "--version" ? TDaemonOptions::Mode::Version : TDaemonOptions::Mode::Help;
+            return true;
+        }
         if (a == "--config") {
             if (!value_of(i, "--config", &o.config)) return false;
         } else if (a == "--backup-now" || a == "--verify") {
@@ -101,14 +150,32 @@ bool ParseDaemonOptions(const std::vector<std::string>& args, TDaemonOptions* op
     return true;
 }
 
+std::string DaemonHelp() {
+    return std::string("Usage: ") + kDaemonUsage +
+           "\n"
+           "Keeps the backup schedule of one Firebird database without a window.\n"
+           "\n"
+           "  --config FILE    the settings file (section [Para], the desktop's keys)\n"
+           "  --backup-now     one backup now, waiting for its outcome (and verification)\n"
+           "  --verify BACKUP  restores a backup file read on this machine into a scratch\n"
+           "                   database on the server, which is then dropped\n"
+           "  --help, --version\n"
+           "\n"
+           "Without --backup-now or --verify it keeps the schedule until SIGTERM; SIGHUP reads\n"
+           "the settings file again. Exit status: 0 success, 1 a failed backup or\n"
+           "verification, 2 a usage or settings error, or a settings file another process\n"
+           "keeps.\n";
+}
+
 TDaemonEnvironment TDaemonEnvironment::FromProcess() {
+    auto env = [](const char* name) {
+        const char* v = std::getenv(name);
+        return std::string(v ? v : "");
+    };
     TDaemonEnvironment e;
-    const std::string state = Env("STATE_DIRECTORY");
+    const std::string state = env("STATE_DIRECTORY");
     e.state_directory = state.substr(0, state.find(':'));
-    const std::string runtime = Env("RUNTIME_DIRECTORY");
-    e.runtime_directory = runtime.substr(0, runtime.find(':'));
-    e.xdg_runtime_dir = Env("XDG_RUNTIME_DIR");
-    e.credentials_directory = Env("CREDENTIALS_DIRECTORY");
+    e.credentials_directory = env("CREDENTIALS_DIRECTORY");
     return e;
 }
 
@@ -132,14 +199,12 @@ bool PrepareDaemon(const TDaemonOptions& options, const TDaemonEnvironment& env,
     s.config = real ? real : file;
     std::free(real);
     // The settings component finds its file by the ".ini" in its name.
-    if (UpperAscii(s.config).find(".INI") == std::string::npos) {
+    if (!IsIniName(s.config)) {
         *error = file + ": a settings file's name must end in .ini";
         return false;
     }
-    TIni ini(nullptr);
-    ini.SetSection("Para");
-    ini.SetFileName(s.config);
-    s.settings = ReadBackupSettings(ini);
+    const ProfileReadsHeld one_read(ProfileFiles());  // the file parsed once
+    s.settings = ReadSettingsFile(s.config);
     s.settings.settings_id = SettingsId(s.config);
     if (Trim(s.settings.server_name).empty()) {
         *error = file + ": no server name (SERVERNAME) in section [Para]";
@@ -148,6 +213,23 @@ bool PrepareDaemon(const TDaemonOptions& options, const TDaemonEnvironment& env,
     if (Trim(s.settings.database_name).empty()) {
         *error = file + ": no database name (DATABASENAME) in section [Para]";
         return false;
+    }
+    if (options.mode != TDaemonOptions::Mode::Verify) {
+        if (Trim(s.settings.backup_dir).empty() ||
+            !BackupDirProblem(s.settings.backup_dir).empty()) {
+            *error = file + ": BACKUPDIR must be an absolute directory on the server" +
+                     (Trim(s.settings.backup_dir).empty()
+                          ? std::string(" (it is empty)")
+                          : " (not " + Trim(s.settings.backup_dir) + ")");
+            return false;
+        }
+        const std::string other = SiblingWritingTheSameFiles(s.config, s.settings);
+        if (!other.empty()) {
+            *error = file + ": " + other +
+                     " names the same server and BACKUPDIR with automatic names, so each would "
+                     "overwrite the other's backups; give each database a BACKUPDIR of its own";
+            return false;
+        }
     }
 
     if (!env.credentials_directory.empty()) {
@@ -168,17 +250,6 @@ bool PrepareDaemon(const TDaemonOptions& options, const TDaemonEnvironment& env,
         *error = "cannot write the log " + log_file;
         return false;
     }
-
-    for (const std::string& dir : {env.runtime_directory, env.xdg_runtime_dir, s.log_dir}) {
-        if (PrivateDirectory(dir)) {
-            s.lock_dir = dir;
-            break;
-        }
-    }
-    if (options.mode == TDaemonOptions::Mode::Schedule && s.lock_dir.empty()) {
-        *error = "no directory for the instance lock that only this user may write";
-        return false;
-    }
     if (options.mode == TDaemonOptions::Mode::Verify) {
         if (!CanReadBackupFile(options.verify_file, error)) return false;
         // Its directory is the scratch database's default: never a relative name for the server.
@@ -186,10 +257,6 @@ bool PrepareDaemon(const TDaemonOptions& options, const TDaemonEnvironment& env,
     }
     *setup = s;
     return true;
-}
-
-std::string InstanceLockName(const std::string& config_real_path) {
-    return "quorvaned-" + Fnv1aHex(config_real_path, 16);
 }
 
 bool IsJournalStream(const char* journal_stream, int fd) {
@@ -200,68 +267,53 @@ bool IsJournalStream(const char* journal_stream, int fd) {
     return fstat(fd, &st) == 0 && st.st_dev == dev && st.st_ino == ino;
 }
 
-TDaemonLog::TDaemonLog(const std::string& log_dir, std::FILE* out, bool journal)
-    : recorder_(nullptr), out_(out), journal_(journal) {
-    recorder_.SetDirectory(log_dir);
-    recorder_.SetFileName("PROC_LOG");
-    recorder_.SetFileNameMode(TFileNameMode::mCust);
-    recorder_.SetFileExtName("TXT");
-}
-
-void TDaemonLog::Write(const std::string& message, TLinePriority priority) {
-    const LocalTime now = Clock().Now();
-    const std::string line =
-        DateText(now).substr(0, 8) + "." + TimeText(now).substr(0, 6) + ":" + message;
-    recorder_.WriteMessage(line);
+void TJournalPrinter::Print(const std::string& line, TLinePriority priority) {
     if (!out_) return;
     if (journal_) std::fprintf(out_, "<%d>", static_cast<int>(priority));
     std::fprintf(out_, "%s\n", line.c_str());
     std::fflush(out_);
 }
 
-TBackupDaemon::TBackupDaemon(const TDaemonSetup& setup, TDaemonLog& log, IServiceNotifier& notifier)
-    : setup_(setup),
-      log_(log),
+TBackupDaemon::TBackupDaemon(const TDaemonOptions& options, const TDaemonEnvironment& env,
+                             const TDaemonSetup& setup, TFileLock& lock, std::FILE* out,
+                             bool journal, IServiceNotifier& notifier)
+    : options_(options),
+      env_(env),
+      setup_(setup),
+      lock_(lock),
+      printer_(out, journal),
       notifier_(notifier),
       service_(nullptr),
-      runner_(service_, [this](const std::string& m, TLinePriority p) { log_.Write(m, p); }),
-      record_(setup.log_dir + "PROC_STATE.TXT"),
-      timer_(nullptr) {
+      keeper_(service_) {
     service_.SetProtocol(TProtocol::TCP);
     service_.SetLoginPrompt(false);
-    service_.OnAttach = [this](TIBCustomService*) { runner_.StartAttached(); };
-    runner_.OnRunEnded = [this] { SendStatus(); };
-    timer_.SetEnabled(false);
-    timer_.NextDelay = [this] { return alignment_.NextDelay(); };
-    timer_.EarlyBy = [this] { return alignment_.EarlyBy(); };
-    timer_.SetInterval(60000);
-    timer_.OnTimer = [this] { Tick(); };
+    keeper_.SetDirectory(setup_.log_dir);
+    keeper_.Settings = [this] { return setup_.settings; };
+    keeper_.OnLine = [this](const std::string& message, TLinePriority priority) {
+        // The journal adds its own time stamp; the line is printed as the log has it.
+        const LocalTime now = Clock().Now();
+        const std::string stamp =
+            DateText(now).substr(0, 8) + "." + TimeText(now).substr(0, 6) + ":";
+        for (const std::string& line : TScheduleKeeper::Lines(message))
+            printer_.Print(stamp + line, priority);
+    };
+    keeper_.OnStateChanged = [this] { notifier_.Notify("STATUS=" + keeper_.StatusText()); };
 }
 
 TBackupDaemon::~TBackupDaemon() = default;
 
-std::string TBackupDaemon::Status() const {
-    std::string status;
-    for (const std::string& part :
-         StateLines(runner_.LastRun(), NextDueMinute(setup_.settings.Schedule(), Clock().Now())))
-        status += (status.empty() ? "" : "; ") + part;
-    return status;
-}
-
-void TBackupDaemon::SendStatus() {
-    notifier_.Notify("STATUS=" + Status());
+void TBackupDaemon::WarnIfExposed() {
+    if (setup_.exposed_password)
+        keeper_.Log("設定檔 " + setup_.config + " 含有密碼，其他使用者也能讀取",
+                    TLinePriority::Warning);
 }
 
 void TBackupDaemon::Start() {
-    log_.Write("程式執行", TLinePriority::Info);
-    if (setup_.exposed_password)
-        log_.Write("設定檔 " + setup_.config + " 含有密碼，其他使用者也能讀取",
-                   TLinePriority::Warning);
-    timer_.SetEnabled(true);
+    keeper_.Log("程式執行");
+    WarnIfExposed();
     // Always armed: a gap since the last run of the service (a reboot) is made up once.
-    std::string tick_time;
-    Act(DecideStartUp(record_, setup_.settings.Schedule(), &tick_time), tick_time);
-    notifier_.Notify("READY=1\nSTATUS=" + Status());
+    keeper_.Start();
+    notifier_.Notify("READY=1\nSTATUS=" + keeper_.StatusText());
     if (const uint64_t usec = notifier_.WatchdogUsec()) {
         watchdog_ = std::make_unique<QTimer>();
         QObject::connect(watchdog_.get(), &QTimer::timeout,
@@ -270,32 +322,32 @@ void TBackupDaemon::Start() {
     }
 }
 
-void TBackupDaemon::Tick() {
-    std::string tick_time;
-    Act(DecideTick(record_, setup_.settings.Schedule(), &tick_time), tick_time);
-}
-
-void TBackupDaemon::Act(const TTickDecision& decision, const std::string& tick_time) {
-    if (!decision.missed_line.empty()) log_.Write(decision.missed_line, TLinePriority::Warning);
-    if (!decision.run) return;
-    log_.Write("備份條件符合", TLinePriority::Info);
-    runner_.Run(setup_.settings, tick_time);
+void TBackupDaemon::Reload() {
+    notifier_.Notify("RELOADING=1");
+    TDaemonSetup fresh;
+    std::string problem;
+    bool ok = PrepareDaemon(options_, env_, &fresh, &problem);
+    // The file's path may name another file now (an editor that writes a new one): that one is
+    // held from now on, or the reload is refused while another process holds it.
+    if (ok && !lock_.Path().empty() && !lock_.Reacquire(&problem)) {
+        problem = setup_.config + ": " + problem;
+        ok = false;
+    }
+    if (ok) {
+        setup_ = fresh;
+        keeper_.Log("重新讀取設定");
+        WarnIfExposed();
+    } else {
+        keeper_.Log("重新讀取設定失敗，沿用原設定：" + problem, TLinePriority::Failure);
+    }
+    keeper_.StateChanged();
+    notifier_.Notify("READY=1\nSTATUS=" + keeper_.StatusText());
 }
 
 void TBackupDaemon::Stop() {
     notifier_.Notify("STOPPING=1");
-    timer_.SetEnabled(false);
     if (watchdog_) watchdog_->stop();
-    runner_.Close();
-    log_.Write("系統結束", TLinePriority::Info);
-}
-
-void TBackupDaemon::BackupNow() {
-    runner_.Run(setup_.settings, TimeText(Clock().Now()).substr(0, 4));
-}
-
-void TBackupDaemon::VerifyNow(const std::string& backup_file) {
-    runner_.Verify(setup_.settings, backup_file);
+    keeper_.Close();
 }
 
 }  // namespace qv

@@ -48,24 +48,31 @@ void TBackupRunner::Run(const TBackupSettings& s, const std::string& tick_time) 
     const std::string name =
         BackupName(s.naming_mode, s.time_mode, s.date_mode, s.backup_name, tick_time, started_);
     const std::string path = BackupPath(s.backup_dir, name);
-    auto failed = [this](const std::string& database) {
+    // The failure line, then its reason on a line of its own at the same priority: one
+    // report of two lines (the window shows them as one notification).
+    auto failed = [this](const std::string& database, const std::string& reason) {
         const std::string line = "資料庫 " + database + " 服務啟動失敗";
-        Line(line, TLinePriority::Failure);
+        Line(reason.empty() ? line : line + "\n" + SingleLine(reason), TLinePriority::Failure);
         RunEnded(line, false);
     };
+    // The server must never be given a relative name: it would write into its own directory.
+    if (const std::string problem = BackupDirProblem(s.backup_dir); !problem.empty()) {
+        failed(s.database_name, problem);
+        return;
+    }
     try {
         // A connection left open by an earlier run or test is closed first. Should that fail,
         // the run fails with its own log line instead of ending the program.
         if (service_.Active()) service_.SetActive(false);
-    } catch (const std::exception&) {
-        failed(s.database_name);
+    } catch (const std::exception& e) {
+        failed(s.database_name, e.what());
         return;
     }
     try {
         Fill(s, path);
         service_.SetActive(true);  // the attach handler starts the backup
-    } catch (const std::exception&) {
-        failed(service_.DatabaseName());
+    } catch (const std::exception& e) {
+        failed(service_.DatabaseName(), e.what());
     }
 }
 
@@ -203,6 +210,13 @@ std::vector<std::string> StateLines(const std::optional<TRunReport>& last_run,
 std::string OneLine(std::string text) {
     for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
     return text;
+}
+
+std::string SingleLine(const std::string& text) {
+    std::string line = OneLine(text);
+    for (char& c : line)
+        if (c == '\r' || c == '\n') c = ' ';
+    return line;
 }
 
 }  // namespace qv

@@ -31,6 +31,7 @@ struct TRunReport {
 
 class TBackupRunner {
 public:
+    // A message may hold several lines, "\n" between them: one report, each line logged.
     using TLineEvent = std::function<void(const std::string& message, TLinePriority priority)>;
 
     // `service` is the owner's backup component; its attach handler must call StartAttached
@@ -97,5 +98,7 @@ std::vector<std::string> StateLines(const std::optional<TRunReport>& last_run,
 
 // The server's text on one line: each CR LF between its messages becomes one blank.
 std::string OneLine(std::string text);
+// The same, and any other line break a blank too: a reason that must stay one log line.
+std::string SingleLine(const std::string& text);
 
 }  // namespace qv

@@ -3,6 +3,12 @@
 #include "components/IniFil.h"
 #include "platform/Strings.h"
 
+#include <cctype>
+
+#include "platform/Strings.h"
+#include "platform/Platform.h"
+#include "platform/Profile.h"
+
 namespace qv {
 
 namespace {
@@ -15,6 +21,7 @@ int InList(int index, int count) {
 }  // namespace
 
 TBackupSettings ReadBackupSettings(TIni& ini) {
+    const ProfileReadsHeld one_read(ProfileFiles());  // the file parsed once for every key
     TBackupSettings s;
     auto read_string = [&ini](const char* key, const std::string& def) {
         ini.SetIdent(key);
@@ -48,6 +55,15 @@ TBackupSettings ReadBackupSettings(TIni& ini) {
     ini.SetDataType(TiniType::DsString);
     s.verify_dir = read_string("VERIFYDIR", "");
     return s;
+}
+
+std::string BackupDirProblem(const std::string& backup_dir) {
+    const std::string dir = Trim(backup_dir);
+    if (dir.empty()) return "沒有備份路徑 (BACKUPDIR)";
+    const bool drive = dir.size() >= 3 && std::isalpha(static_cast<unsigned char>(dir[0])) &&
+                       dir[1] == ':' && (dir[2] == '\\' || dir[2] == '/');
+    if (dir[0] == '/' || drive || dir.starts_with("\\\\")) return "";
+    return "備份路徑 (BACKUPDIR) 不是伺服器上的絕對路徑: " + dir;
 }
 
 bool ProtocolOfIndex(int index, TProtocol* protocol) {

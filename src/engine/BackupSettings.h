@@ -40,6 +40,11 @@ TBackupSettings ReadBackupSettings(TIni& ini);
 // every run that reads the file by that path.
 std::string SettingsId(const std::string& settings_path);
 
+// Why the backup directory cannot be given to the server (empty when it can): the server would
+// write a relative or empty one into its own working directory, which a reboot may empty.
+// Absolute is "/…", "X:\…" or "X:/…", or "\\server\…".
+std::string BackupDirProblem(const std::string& backup_dir);
+
 // The service component's protocol for the protocol list's index; false for no selection.
 bool ProtocolOfIndex(int index, TProtocol* protocol);
 

@@ -1,5 +1,9 @@
 #include "firebird/IBIntf.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+
 #include <dlfcn.h>
 #include <signal.h>
 
@@ -250,6 +254,12 @@ void FreeClientLibrary() {
 
 bool ClientCallsPending() {
     return Lib().workers > 0 || Lib().backup_left_running;
+}
+
+int LeaveProcess(int rc) {
+    std::fflush(nullptr);
+    if (ClientCallsPending()) _exit(rc);
+    return rc;
 }
 
 void NoteBackupLeftRunning() {

@@ -32,6 +32,10 @@ void SetClientLibraryNames(std::vector<std::string> names);
 // Local protocol's embedded engine). The library then spins or hangs in its own clean-up at
 // process end, so the process should leave with _exit once its own work is done.
 bool ClientCallsPending();
+// The program's return value, once its own work is written: a call still inside the client
+// library (one that never answered, or a backup left running in it) would hold the library's
+// clean-up at exit for minutes, so the process then ends at once with `rc`.
+int LeaveProcess(int rc);
 // Records that a backup was left running inside the library when its follower stopped.
 void NoteBackupLeftRunning();
 

@@ -202,25 +202,22 @@ void TQuorvaneForm::CreateComponents() {
     IBBackupService1->SetBlockingFactor(0);
     IBBackupService1->SetDatabaseName("employee.fdb");
     IBBackupService1->SetOptions(0);
-    runner_ = std::make_unique<TBackupRunner>(
-        *IBBackupService1, [this](const std::string& message, TLinePriority priority) {
-            if (priority == TLinePriority::Failure)
-                ReportFailure(message);
-            else
-                SaveLog(message);
-        });
-    runner_->OnRunEnded = [this] { ShowState(); };
+    keeper_ = std::make_unique<TScheduleKeeper>(*IBBackupService1);
+    keeper_->Settings = [this] { return CurrentSettings(); };
+    keeper_->Armed = [this] { return StartButton->Down(); };
+    keeper_->OnDue = [this] { DataBackup(); };
+    keeper_->OnLine = [this](const std::string& message, TLinePriority priority) {
+        if (priority == TLinePriority::Failure) NotifyFailure(message);
+    };
+    keeper_->OnStateChanged = [this] { ShowState(); };
 
     Ini1 = new TIni(this);
     Ini1->SetName("Ini1");
     Ini1->SetDataType(TiniType::DsString);
     Ini1->SetSection("Para");
 
-    LogRecorder1 = new TLogRecorder(this);
+    LogRecorder1 = &keeper_->Recorder();  // the log PROC_LOG.TXT, written by the schedule
     LogRecorder1->SetName("LogRecorder1");
-    LogRecorder1->SetFileName("PROC_LOG");
-    LogRecorder1->SetFileNameMode(TFileNameMode::mCust);
-    LogRecorder1->SetFileExtName("TXT");
 
     InputBox1 = new TInputBox(this);
     InputBox1->SetName("InputBox1");
@@ -232,11 +229,8 @@ void TQuorvaneForm::CreateComponents() {
     OpenDialog1 = new TOpenDialog(this);
     OpenDialog1->SetName("OpenDialog1");
 
-    Timer1 = new TTimer(this);
+    Timer1 = &keeper_->Timer();  // the one-minute timer, on the clock's minutes
     Timer1->SetName("Timer1");
-    Timer1->NextDelay = [this] { return Timer1Delay(); };
-    Timer1->EarlyBy = [this] { return Timer1EarlyBy(); };
-    Timer1->SetInterval(60000);
     Timer1->OnTimer = [this] { Guarded([this] { Timer1Timer(); }); };
 
     Shell1 = new TShell(this);
@@ -337,15 +331,24 @@ void TQuorvaneForm::FormShow() {
     places_ =
         FilePlaces::Decide(dir, FilePlaces::InstalledProgramDir(), XdgEnvironment::FromProcess());
     Shell1->SetDirectory(places_.LogDir());
+    // One writer per settings file: a service or another user's copy keeping this one wins.
+    std::string why;
+    if (!settings_lock_.Acquire(places_.settings_file, &why)) {
+        closed_ = true;  // nothing of this copy is saved or logged
+        Application().MessageBox("設定檔 " + places_.settings_file +
+                                 " 已由另一個程式使用中，本程式結束。");
+        Application().PostQuit();
+        return;
+    }
     Ini1->SetFileName(places_.settings_source);
     CheckRunValue();
     GetPara();
     Ini1->SetFileName(places_.settings_file);  // an administrator's defaults are only read
     Edit1->setVisible(ComboBox1->currentIndex() != 0);
+    keeper_->SetDirectory(places_.log_dir);
     SaveLog("程式執行");
     StartButton->SetDown(true);
-    schedule_record_.SetFile(places_.log_dir + "PROC_STATE.TXT");
-    Act(DecideStartUp(schedule_record_, CurrentSettings().Schedule(), &tick_time_));
+    keeper_->Start();  // a gap since the program last ran is made up once
     ShowState();
     if (!Trim(TextBytes(Edit2)).empty() && !Trim(TextBytes(Edit4)).empty())
         Timer2->SetEnabled(true);
@@ -567,22 +570,18 @@ void TQuorvaneForm::SavePara() {
 void TQuorvaneForm::Edit1Change() {
     if (StopButton->Down()) return;
     StopButton->SetDown(true);
-    schedule_record_.End();
+    keeper_->Disarm();
     SaveLog("系統停止");
     ShowState();
 }
 
 void TQuorvaneForm::FormClose() {
-    runner_->Close();
     SavePara();
-    SaveLog("系統結束");
+    keeper_->Close();  // a run still going gets its line, then "系統結束"
 }
 
 void TQuorvaneForm::SaveLog(const std::string& message) {
-    std::string date = DateText(Clock().Now()).substr(0, 8);
-    std::string time = TimeText(Clock().Now()).substr(0, 6);
-    LogRecorder1->SetDirectory(places_.log_dir);
-    LogRecorder1->WriteMessage(date + "." + time + ":" + message);
+    keeper_->Log(message);
 }
 
 void TQuorvaneForm::Timer2Timer() {
@@ -591,34 +590,24 @@ void TQuorvaneForm::Timer2Timer() {
 }
 
 void TQuorvaneForm::Timer1Timer() {
-    if (!StartButton->Down()) return;
-    Act(DecideTick(schedule_record_, CurrentSettings().Schedule(), &tick_time_));
-}
-
-void TQuorvaneForm::Act(const TTickDecision& decision) {
-    if (!decision.missed_line.empty()) SaveLog(decision.missed_line);
-    if (!decision.run) return;
-    SaveLog("備份條件符合");
-    DataBackup();
+    keeper_->Tick();  // the armed schedule's test of this minute
 }
 
 void TQuorvaneForm::ShowState() {
-    std::optional<LocalTime> next;
-    if (StartButton->Down()) next = NextDueMinute(CurrentSettings().Schedule(), Clock().Now());
     std::string hint = "Interbase 6 Quorvane";
-    for (const std::string& line : StateLines(runner_->LastRun(), next)) hint += "\n" + line;
+    for (const std::string& line : keeper_->StateLines()) hint += "\n" + line;
     TrayIcon1->SetHint(hint);
 }
 
 void TQuorvaneForm::StartButtonClick() {
-    schedule_record_.Begin(Clock().Now());
+    keeper_->Arm();
     SavePara();
     SaveLog("系統啟動");
     ShowState();
 }
 
 void TQuorvaneForm::StopButtonClick() {
-    schedule_record_.End();
+    keeper_->Disarm();
     SaveLog("系統停止");
     ShowState();
 }
@@ -628,22 +617,21 @@ void TQuorvaneForm::ComboBox4Change() {
     MaskEdit1->setVisible(ComboBox4->currentIndex() == 7);
 }
 
-void TQuorvaneForm::ReportFailure(const std::string& message) {
-    SaveLog(message);
+void TQuorvaneForm::NotifyFailure(const std::string& message) {
     // From the icon while it stands for the window, else straight to the desktop.
     if (!TrayIcon1->ShowMessage("Quorvane", message))
         DesktopNotifications().Notify("Quorvane", message);
 }
 
 void TQuorvaneForm::DataBackup() {
-    runner_->follow_poll_ms = follow_poll_ms;
-    runner_->Run(CurrentSettings(), tick_time_);
+    keeper_->Runner().follow_poll_ms = follow_poll_ms;
+    keeper_->RunBackup();
 }
 
 void TQuorvaneForm::IBBackupService1Attach() {
     if (testing_) return;
-    runner_->follow_poll_ms = follow_poll_ms;
-    runner_->StartAttached();
+    keeper_->Runner().follow_poll_ms = follow_poll_ms;
+    keeper_->Runner().StartAttached();
 }
 
 void TQuorvaneForm::Button1Click() {
@@ -651,7 +639,7 @@ void TQuorvaneForm::Button1Click() {
     try {
         // A connection left open whose close fails is a failed test like any other.
         if (IBBackupService1->Active()) IBBackupService1->SetActive(false);
-        runner_->Fill(CurrentSettings(), "TEST.gbk");
+        keeper_->Runner().Fill(CurrentSettings(), "TEST.gbk");
         IBBackupService1->SetActive(true);
         // Cleared before the box opens, so that a backup falling due meanwhile is made.
         testing_ = false;

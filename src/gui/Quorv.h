@@ -13,9 +13,9 @@
 #include <optional>
 #include <string>
 
-#include "engine/BackupRunner.h"
 #include "engine/BackupSettings.h"
-#include "engine/ScheduleRecord.h"
+#include "engine/ScheduleKeeper.h"
+#include "platform/FileLock.h"
 #include "platform/Clock.h"
 #include "platform/Component.h"
 #include "platform/FilePlaces.h"
@@ -107,7 +107,7 @@ public:
     const std::string& UserName() const { return user_name_; }
     const std::string& Password() const { return password_; }
     const std::string& AppDir() const { return app_dir_; }
-    const std::string& TickTime() const { return tick_time_; }
+    const std::string& TickTime() const { return keeper_->TickTime(); }
     bool Testing() const { return testing_; }
     void SetUserName(std::string v) { user_name_ = std::move(v); }
     void SetPassword(std::string v) { password_ = std::move(v); }
@@ -117,19 +117,19 @@ public:
     void SetTextBytes(QLineEdit* edit, const std::string& bytes);
 
     // Whether a started backup is still being followed to its end.
-    bool FollowingBackup() const { return runner_->Busy(); }
+    bool FollowingBackup() const { return keeper_->Busy(); }
     // How often a followed backup is asked about (tests make it short).
     int follow_poll_ms = 1000;
     // The longest the program waits, when it ends, for a followed backup's attachment to close.
     static constexpr int kEndingDetachMs = TBackupRunner::kEndingDetachMs;
     // The armed schedule's record of the last minute it checked.
-    TScheduleRecord& ScheduleRecord() { return schedule_record_; }
+    TScheduleRecord& ScheduleRecord() { return keeper_->Record(); }
     // What a run reads: the settings as the controls hold them now.
     TBackupSettings CurrentSettings() const;
 
     // The one-minute schedule keeps to the clock's minutes (see TMinuteAlignment).
-    int Timer1Delay() { return minute_alignment_.NextDelay(); }
-    int Timer1EarlyBy() const { return minute_alignment_.EarlyBy(); }
+    int Timer1Delay() { return keeper_->NextDelay(); }
+    int Timer1EarlyBy() const { return keeper_->EarlyBy(); }
     static constexpr int kEarlyWakeMs = TMinuteAlignment::kEarlyWakeMs;
 
 protected:
@@ -144,10 +144,8 @@ private:
     void CreateComponents();
     void ConnectEvents();
     void WarnIfAppDirNotWritable();
-    // A failure the user should hear of without a dialog: logged, and shown by the desktop.
-    void ReportFailure(const std::string& message);
-    // Logs a gap's line and starts the run it decided.
-    void Act(const TTickDecision& decision);
+    // A failure the user should hear of without a dialog: shown by the desktop.
+    void NotifyFailure(const std::string& message);
     // The icon's tool-tip: the program's name, the last run's outcome, the next due minute.
     void ShowState();
     // Sets the start-at-logon box from the Run value (its click handler runs when it ticks).
@@ -157,16 +155,14 @@ private:
     std::string user_name_;
     std::string password_;
     std::string app_dir_;
-    std::string verify_dir_;  // VERIFYDIR as read; the window shows no control for it
-    FilePlaces places_;       // where the settings file and the log are kept
-    std::string tick_time_;
-    TMinuteAlignment minute_alignment_;
-    TScheduleRecord schedule_record_;  // the last minute the armed schedule checked
+    std::string verify_dir_;   // VERIFYDIR as read; the window shows no control for it
+    FilePlaces places_;        // where the settings file and the log are kept
+    TFileLock settings_lock_;  // one writer per settings file
     bool testing_ = false;
     bool shown_once_ = false;
     bool closed_ = false;
     std::map<const QLineEdit*, std::pair<QString, std::string>> loaded_bytes_;
-    std::unique_ptr<TBackupRunner> runner_;  // what runs the backups; the window shows it
+    std::unique_ptr<TScheduleKeeper> keeper_;  // the schedule and its runs; the window shows them
 };
 
 // Maps the Windows face names of the layout to the installed Ming and Kai faces.

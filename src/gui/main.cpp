@@ -111,12 +111,5 @@ int main(int argc, char** argv) {
     if (application.ShowMainForm) form->show();
     const int rc = QApplication::exec();
     form.reset();  // the window has closed: settings saved, "系統結束" logged
-    if (qv::ClientCallsPending()) {
-        // A call that never answered is still inside the client library, or a backup was left
-        // running in it; its clean-up would hold the process for minutes: leave now,
-        // everything of ours is written.
-        std::fflush(nullptr);
-        _exit(rc);
-    }
-    return rc;
+    return qv::LeaveProcess(rc);
 }

@@ -1,5 +1,7 @@
 #include "platform/Files.h"
 
+#include "platform/FileLock.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -123,9 +125,11 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, uns
     } else {
         GiveToDirectoryOwner(fd, path);
     }
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, data) && fsync(fd) == 0;
+    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, data) && fsync(fd) == 0 &&
+              LockReplacement(path, fd);  // a file this process holds stays held
     ok = close(fd) == 0 && ok;
     if (ok) ok = rename(name.data(), path.c_str()) == 0;
+    ReplacementCommitted(path, ok);
     if (!ok) unlink(name.data());
     return ok;
 }

@@ -36,6 +36,10 @@ IApplication& Application() {
     return *g_app;
 }
 
+bool HasApplication() {
+    return g_app != nullptr;
+}
+
 IClock& Clock() {
     static SystemClock system_clock;
     return g_clock ? *g_clock : system_clock;

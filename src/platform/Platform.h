@@ -13,6 +13,8 @@ class INotificationArea;
 class IDesktopNotifications;
 
 IApplication& Application();
+// Whether a program with a window installed its application object (the service has none).
+bool HasApplication();
 IClock& Clock();
 IProfileFiles& ProfileFiles();
 IRegistry& Registry();

@@ -28,11 +28,26 @@ public:
                               const ProfileEntries& entries) = 0;
     // Writes any cached copy of the file to disk.
     virtual void Flush(const std::string& file) = 0;
+    // While held, a file is read once and its keys are looked up in that text (a whole set of
+    // settings read as one); a write ends it.
+    virtual void HoldReads(bool /*hold*/) {}
 
     // Read text with an empty default; "0x"/"0X" followed by hex digits, or an integer with
     // leading blanks, sign and "$" hex; anything else (and a missing key) gives `def`.
     int32_t ReadInteger(const std::string& file, const std::string& section, const std::string& key,
                         int32_t def);
+};
+
+// Holds reads for its lifetime.
+class ProfileReadsHeld {
+public:
+    explicit ProfileReadsHeld(IProfileFiles& files) : files_(files) { files_.HoldReads(true); }
+    ~ProfileReadsHeld() { files_.HoldReads(false); }
+    ProfileReadsHeld(const ProfileReadsHeld&) = delete;
+    ProfileReadsHeld& operator=(const ProfileReadsHeld&) = delete;
+
+private:
+    IProfileFiles& files_;
 };
 
 // The integer rule of ReadInteger, on a text already read.

@@ -177,14 +177,38 @@ namespace {
 
 constexpr mode_t kOthersRead = S_IRGRP | S_IROTH;
 
+// Some editors save a UTF-8 file with a byte-order mark: it is not part of the first line.
+std::string WithoutByteOrderMark(std::string text) {
+    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    return text;
+}
+
 }  // namespace
+
+bool ProfileFile::ReadText(const std::string& file, std::string* text) {
+    if (held_ && held_->first == file) {
+        *text = held_->second;
+        return true;
+    }
+    bool exists = false;
+    if (!ReadWholeFile(file, text, &exists) || !exists) return false;
+    *text = WithoutByteOrderMark(std::move(*text));
+    if (holding_ > 0) held_.emplace(file, *text);
+    return true;
+}
+
+void ProfileFile::HoldReads(bool hold) {
+    holding_ += hold ? 1 : -1;
+    if (holding_ <= 0) {
+        holding_ = 0;
+        held_.reset();
+    }
+}
 
 std::string ProfileFile::ReadString(const std::string& file, const std::string& section,
                                     const std::string& key, const std::string& def) {
     std::string text, value;
-    bool exists = false;
-    if (!ReadWholeFile(file, &text, &exists) || !exists || !ini::Find(text, section, key, &value))
-        value = def;
+    if (!ReadText(file, &text) || !ini::Find(text, section, key, &value)) value = def;
     return CutUtf8(value, kMaxValueBytes);
 }
 
@@ -201,7 +225,8 @@ bool ProfileFile::WriteStrings(const std::string& file, const std::string& secti
     bool exists = false;
     if (!ReadWholeFile(file, &text, &exists)) return false;
     if (exists && access(file.c_str(), W_OK) != 0) return false;  // a read-only file stays so
-    std::string updated = text;
+    held_.reset();
+    std::string updated = WithoutByteOrderMark(text);  // written back without one
     bool all = true;
     for (const auto& [key, value] : entries) {
         std::string next;

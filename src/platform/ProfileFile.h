@@ -2,7 +2,9 @@
 // The Linux profile files: read the way the Windows profile functions read a hand-edited file,
 // written in place with every other byte kept, replaced atomically (temporary file + rename).
 // A settings file that is a symbolic link is read but never written.
+#include <optional>
 #include <string>
+#include <utility>
 #include <string_view>
 
 #include "platform/Profile.h"
@@ -32,9 +34,17 @@ public:
     bool WriteStrings(const std::string& file, const std::string& section,
                       const ProfileEntries& entries) override;
     void Flush(const std::string&) override {}  // nothing is cached: every write is on disk
+    void HoldReads(bool hold) override;
 
     // Maximum bytes a read hands back (the 2048-byte buffer of the original functions).
     static constexpr size_t kMaxValueBytes = 2047;
+
+private:
+    // The file's text, without a byte-order mark; false when it cannot be read or is missing.
+    bool ReadText(const std::string& file, std::string* text);
+
+    int holding_ = 0;                                          // nested holds
+    std::optional<std::pair<std::string, std::string>> held_;  // file, text
 };
 
 }  // namespace qv

@@ -7,9 +7,9 @@
 
 namespace qv {
 
-// From now on each of `which` runs `handler` from the event loop of `parent`'s thread. Once per
-// process; a second call changes nothing.
-void HandleTerminationSignals(QObject* parent, std::function<void()> handler,
+// From now on each of `which` runs `handler` with its number from the event loop of `parent`'s
+// thread. Once per process; a second call changes nothing.
+void HandleTerminationSignals(QObject* parent, std::function<void(int signal)> handler,
                               std::initializer_list<int> which);
 
 }  // namespace qv

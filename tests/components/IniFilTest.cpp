@@ -67,11 +67,20 @@ TEST_F(IniTest, EmptyFileNameOrSectionShowsTheDialogAndTouchesNothing) {
     EXPECT_EQ(FakeApp().messages[0].first, "FileName or Section 參數錯誤");
     EXPECT_EQ(FakeApp().messages[0].second, "Quorvane");
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+
+    // The service installs no application object: the same read fails without a dialog.
+    FakeApplication& app = FakeApp();
+    SetApplication(nullptr);
+    EXPECT_FALSE(ReadAs(TiniType::DsString, "K"));
+    SetApplication(&app);
+    EXPECT_EQ(app.messages.size(), 3u);
 }
 
 TEST_F(IniTest, SentinelsAndMissingKeys) {
-    WriteFile(dir / "Quorvane.ini",
-              "[Para]\r\nS=__@#!%$^\r\nE=\r\nI=-12121212\r\nH=0x1F\r\nA=abc\r\nB=5\r\n");
+    // Saved by an editor that starts UTF-8 with a byte-order mark: the first section counts.
+    WriteFile(
+        dir / "Quorvane.ini",
+        "\xEF\xBB\xBF[Para]\r\nS=__@#!%$^\r\nE=\r\nI=-12121212\r\nH=0x1F\r\nA=abc\r\nB=5\r\n");
     EXPECT_FALSE(ReadAs(TiniType::DsString, "S"));
     EXPECT_EQ(ini.Value(), TVariant(TIni::kMissingString));
     EXPECT_TRUE(ReadAs(TiniType::DsString, "E"));
@@ -86,6 +95,10 @@ TEST_F(IniTest, SentinelsAndMissingKeys) {
     EXPECT_EQ(ini.Value(), TVariant(false));
     EXPECT_TRUE(ReadAs(TiniType::DsBoolean, "B"));
     EXPECT_EQ(ini.Value(), TVariant(true));
+    // Written back without the mark, every other byte kept.
+    EXPECT_TRUE(WriteAs(TiniType::DsString, "B", "6"));
+    EXPECT_EQ(ReadFile(dir / "Quorvane.ini"),
+              "[Para]\r\nS=__@#!%$^\r\nE=\r\nI=-12121212\r\nH=0x1F\r\nA=abc\r\nB=6\r\n");
 }
 
 TEST_F(IniTest, WritesEachTypeAndRefusesBadConversionsWithoutTouchingTheFile) {

@@ -105,7 +105,7 @@ err=$(env -i STATE_DIRECTORY="$work/state/sales" RUNTIME_DIRECTORY="$work/run/sa
       ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
       timeout -s KILL 20 "${as_service[@]}" $(command_of again) 2>&1 >/dev/null); rc=$?
 check "the same settings twice: refused" \
-  '[ $rc -eq 2 ] && [ $(wc -l <<<"$err") -eq 1 ] && grep -q "already kept by another quorvaned" <<<"$err"'
+  '[ $rc -eq 2 ] && [ $(wc -l <<<"$err") -eq 1 ] && grep -q "is kept by another process" <<<"$err"'
 check "the same settings twice: the log untouched" \
   '[ "$(cat "$work/state/sales/PROC_LOG.TXT")" = "$log_before" ]'
 

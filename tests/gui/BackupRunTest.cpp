@@ -126,14 +126,27 @@ TEST_F(BackupRunTest, DirectoryPartAndSeparators) {
                  {"D:\\BAK", "D:\\BAK\\1000.gbk"},
                  {"D:\\BAK\\", "D:\\BAK\\1000.gbk"},
                  {" C:\\ ", "C:\\1000.gbk"},
-                 {"backups/daily", "backups/daily/1000.gbk"},
-                 {"", "1000.gbk"},
-                 {"   ", "1000.gbk"}};
+                 {"\\\\nas\\bak", "\\\\nas\\bak\\1000.gbk"}};
     for (auto& c : cases) {
         form->Edit4->setText(c.dir);
         form->StartButton->click();
         TickAt(2026, 12, 7, 10, 0);
         EXPECT_EQ(RequestedFile(), c.file) << "'" << c.dir << "'";
+    }
+    // A directory the server would take as relative to its own working directory (a reboot may
+    // empty it) fails the due minute with its reason; nothing reaches the server.
+    for (const char* dir : {"backups/daily", "", "   ", "C:bak"}) {
+        form->Edit4->setText(dir);
+        form->StartButton->click();
+        dbl->Reset();
+        TickAt(2026, 12, 7, 10, 5);
+        EXPECT_TRUE(dbl->ServiceCalls().empty()) << "'" << dir << "'";
+        const Msgs log = LogMessages();
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(log[log.size() - 2], "資料庫 /data/x.fdb 服務啟動失敗") << "'" << dir << "'";
+        EXPECT_EQ(log.back().rfind("備份路徑", 0) == 0 || log.back().rfind("沒有備份路徑", 0) == 0,
+                  true)
+            << log.back();
     }
 }
 
@@ -154,10 +167,13 @@ TEST_F(BackupRunTest, ProtocolWithoutSelectionKeepsTheLastOne) {
     EXPECT_EQ(services, (Msgs{"dbhost:service_mgr", "service_mgr", "service_mgr"}));
 }
 
-TEST_F(BackupRunTest, AttachFailureLogsOnlyTheFailureLine) {
-    dbl->Fail("isc_service_attach", 335544721, -902, {"Unable to complete network request"});
+TEST_F(BackupRunTest, AttachFailureLogsTheFailureLineAndTheServersReason) {
+    dbl->Fail("isc_service_attach", 335544721, -902,
+              {"Unable to complete network request", "Failed to establish a connection"});
     TickAt(2026, 12, 7, 10, 0);
-    EXPECT_EQ(NewLog(), (Msgs{"備份條件符合", "資料庫 /data/x.fdb 服務啟動失敗"}));
+    EXPECT_EQ(NewLog(), (Msgs{"備份條件符合", "資料庫 /data/x.fdb 服務啟動失敗",
+                              "Unable to complete network request Failed to establish a "
+                              "connection"}));
     EXPECT_TRUE(FakeApp().messages.empty());
     EXPECT_TRUE(FakeApp().exceptions.empty());
 }
@@ -170,15 +186,18 @@ TEST_F(BackupRunTest, StartFailureAndEmptyDatabase) {
     size_t mark = LogMessages().size();
     TickAt(2026, 12, 7, 10, 5);
     Msgs all = LogMessages();
-    EXPECT_EQ(
-        Msgs(all.begin() + static_cast<long>(base_log),
-             all.begin() + static_cast<long>(base_log) + 3),
-        (Msgs{"備份條件符合", "開始備份/var/bak/1000.gbk", "資料庫 /data/x.fdb 服務啟動失敗"}));
-    EXPECT_EQ(Msgs(all.begin() + static_cast<long>(mark), all.end()),
+    EXPECT_EQ(Msgs(all.begin() + static_cast<long>(base_log),
+                   all.begin() + static_cast<long>(base_log) + 4),
+              (Msgs{"備份條件符合", "開始備份/var/bak/1000.gbk", "資料庫 /data/x.fdb 服務啟動失敗",
+                    "refused"}));
+    const Msgs empty_database = Msgs(all.begin() + static_cast<long>(mark), all.end());
+    ASSERT_EQ(empty_database.size(), 4u);
+    EXPECT_EQ(Msgs(empty_database.begin(), empty_database.begin() + 3),
               (Msgs{"備份條件符合", "開始備份/var/bak/1005.gbk", "資料庫  服務啟動失敗"}));
     EXPECT_TRUE(form->IBBackupService1->Active());  // an empty database: refused before sending
     TickAt(2026, 12, 7, 10, 10);                    // the next run closes it first
-    EXPECT_EQ(LogMessages().back(), "資料庫  服務啟動失敗");
+    all = LogMessages();
+    EXPECT_EQ(all[all.size() - 2], "資料庫  服務啟動失敗");
 }
 
 TEST_F(BackupRunTest, FollowedBackupsEndWithTheirOutcome) {
@@ -239,12 +258,13 @@ TEST_F(BackupRunTest, FailuresShowFromTheIconWhileItStandsForTheWindow) {
     form->Timer2Timer();         // minimised: the icon stands for it
     dbl->Fail("isc_service_attach", 335544721, -902, {"refused"});
     TickAt(2026, 12, 7, 10, 5);
+    // One notification each: the failure line and the server's reason under it.
     EXPECT_EQ(desktop.shown, (std::vector<std::pair<std::string, std::string>>{
-                                 {"Quorvane", "資料庫 /data/x.fdb 服務啟動失敗"}}));
+                                 {"Quorvane", "資料庫 /data/x.fdb 服務啟動失敗\nrefused"}}));
     const auto message = std::find_if(area.calls.rbegin(), area.calls.rend(),
                                       [](const auto& c) { return c.op == "message"; });
     ASSERT_NE(message, area.calls.rend());
-    EXPECT_EQ(message->record.tip, "Quorvane|資料庫 /data/x.fdb 服務啟動失敗");
+    EXPECT_EQ(message->record.tip, "Quorvane|資料庫 /data/x.fdb 服務啟動失敗\nrefused");
     // Then the tool-tip tells of that run.
     EXPECT_EQ(area.calls.back().record.tip,
               "Interbase 6 Quorvane\n上次備份 2026/12/07 10:05 資料庫 /data/x.fdb 服務啟動失敗\n"
@@ -259,7 +279,7 @@ TEST_F(BackupRunTest, AFailingCloseOfALeftOverConnectionFailsOnlyThatRun) {
     EXPECT_FALSE(form->IBBackupService1->Active());
     TickAt(2026, 12, 7, 10, 10);
     EXPECT_EQ(NewLog(),
-              (Msgs{"備份條件符合", "資料庫 /data/x.fdb 服務啟動失敗", "備份條件符合",
+              (Msgs{"備份條件符合", "資料庫 /data/x.fdb 服務啟動失敗", "gone", "備份條件符合",
                     "開始備份/var/bak/1010.gbk", "備份結束...", "備份完成/var/bak/1010.gbk"}));
 }
 

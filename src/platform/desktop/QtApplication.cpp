@@ -105,7 +105,7 @@ void QtApplication::PostQuit() {
 
 void QtApplication::CloseOnTerminationSignals() {
     HandleTerminationSignals(this,
-                             [this] {
+                             [this](int) {
                                  // A message box left open (nobody at the screen) must not keep the
                                  // program from ending: close the modal dialogs first, then the
                                  // window, from the outermost loop.
