@@ -205,7 +205,10 @@ bool PrepareDaemon(const TDaemonOptions& options, const TDaemonEnvironment& env,
     }
     const ProfileReadsHeld one_read(ProfileFiles());  // the file parsed once
     s.settings = ReadSettingsFile(s.config);
-    s.settings.settings_id = SettingsId(s.config);
+    // --verify runs beside the instance of its settings file (it takes no lock): its scratch
+    // database is its own.
+    s.settings.settings_id = SettingsId(
+        options.mode == TDaemonOptions::Mode::Verify ? s.config + " --verify" : s.config);
     if (Trim(s.settings.server_name).empty()) {
         *error = file + ": no server name (SERVERNAME) in section [Para]";
         return false;
