@@ -620,7 +620,7 @@ TEST(ScratchDatabase, RestoreFinishedByTextOrByNumber) {
 class VerifyTest : public ServiceTest {
 protected:
     void TearDown() override {
-        if (!local_.empty()) std::remove(local_.c_str());
+        for (const std::string& file : made_) std::remove(file.c_str());
         ServiceTest::TearDown();
     }
     TVerifyRequest Request() {
@@ -642,9 +642,9 @@ protected:
         EXPECT_GE(fd, 0);
         EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
         close(fd);
-        local_ = path;
+        made_.push_back(path);
         TVerifyRequest r = Request();
-        r.backup_file = r.local_file = local_;
+        r.backup_file = r.local_file = path;
         return r;
     }
     // Runs a verification to its end: the outcomes reported (one expected).
@@ -679,7 +679,7 @@ protected:
         return static_cast<size_t>(std::count(names.begin(), names.end(), name));
     }
     const std::string scratch = "/var/bak/t.0badc0de.verify.fdb";
-    std::string local_;
+    std::vector<std::string> made_;  // the files fed, removed at the end
 };
 
 TEST_F(VerifyTest, RestoresFollowsTheOutputToItsEndThenAttachesAndDrops) {
