@@ -89,13 +89,13 @@ std::string SiblingWritingTheSameFiles(const std::string& config, const TBackupS
     closedir(d);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-        const std::string other = WithSlash(dir) + name;
-        char* real = realpath(other.c_str(), nullptr);
-        const bool itself = real && config == real;  // a link to the same file is no other
-        std::free(real);
+        char* resolved = realpath((WithSlash(dir) + name).c_str(), nullptr);
+        const std::string other = resolved ? resolved : "";
+        std::free(resolved);
+        // A link to this file is no other; a link to another is that file, named as it is.
         struct stat st {};
-        if (itself || stat(other.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            access(other.c_str(), R_OK) != 0)
+        if (other.empty() || other == config || stat(other.c_str(), &st) != 0 ||
+            !S_ISREG(st.st_mode) || access(other.c_str(), R_OK) != 0)
             continue;
         if (WriteTheSameFiles(own, ReadSettingsFile(other))) return other;
     }
@@ -168,14 +168,10 @@ std::string DaemonHelp() {
 }
 
 TDaemonEnvironment TDaemonEnvironment::FromProcess() {
-    auto env = [](const char* name) {
-        const char* v = std::getenv(name);
-        return std::string(v ? v : "");
-    };
     TDaemonEnvironment e;
-    const std::string state = env("STATE_DIRECTORY");
+    const std::string state = Env("STATE_DIRECTORY");
     e.state_directory = state.substr(0, state.find(':'));
-    e.credentials_directory = env("CREDENTIALS_DIRECTORY");
+    e.credentials_directory = Env("CREDENTIALS_DIRECTORY");
     return e;
 }
 

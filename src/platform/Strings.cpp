@@ -47,10 +47,6 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
 }
 
-bool EndsWith(std::string_view s, std::string_view suffix) {
-    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-
 std::optional<int32_t> ParseInt32(std::string_view s) {
     size_t i = 0;
     while (i < s.size() && s[i] == ' ') ++i;

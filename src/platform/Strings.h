@@ -15,7 +15,6 @@ std::string TrimLeft(std::string_view s);
 std::string LowerAscii(std::string_view s);
 std::string UpperAscii(std::string_view s);
 bool StartsWith(std::string_view s, std::string_view prefix);
-bool EndsWith(std::string_view s, std::string_view suffix);
 
 // Parses a signed 32-bit integer the way the framework's StrToInt does: leading blanks, an
 // optional sign, decimal digits or "$" followed by hex digits (hex may use all 32 bits).

@@ -47,7 +47,9 @@ protected:
     // The schedule has checked every minute before the clock's: a jump of the test's clock is
     // then no gap with missed minutes to make up.
     void NoGapBefore() {
-        form->ScheduleRecord().Tick({-1, -1, ""}, MinuteOf(MinuteNumber(clock.now) - 1));
+        const int64_t before = clock.Read().utc_ms - 60000;
+        form->ScheduleRecord().Tick(form->CurrentSettings().Schedule(),
+                                    {LocalTimeAt(before), before});
     }
     // Lets a followed backup end and its outcome reach the window (bounded).
     void SettleBackups(int max_ms = 5000) {

@@ -91,6 +91,32 @@ TEST_F(FormFixture, ClosingWritesEveryKeyWithOneWriteOfTheFile) {
     SetProfileFiles(nullptr);
 }
 
+TEST_F(FormFixture, ASettingsFileKeptByAnotherProgramIsLeftAloneAndKeptThroughSaves) {
+    const std::string ini = dir / "Quorvane.ini";
+    WriteIni("TIMEMODE=3\r\n");
+    TFileLock service;  // a quorvaned keeping the same file
+    std::string why;
+    ASSERT_TRUE(service.Acquire(ini, &why));
+    const int quits = FakeApp().quit_posts;
+    Start();
+    ASSERT_EQ(FakeApp().messages.size(), 1u);
+    EXPECT_EQ(FakeApp().messages[0].first, "設定檔 " + ini + " 已由另一個程式使用中，本程式結束。");
+    EXPECT_EQ(FakeApp().quit_posts, quits + 1);
+    form.reset();
+    EXPECT_EQ(Ini(), "[Para]\r\nTIMEMODE=3\r\n");  // nothing saved, nothing logged
+    EXPECT_TRUE(LogLines().empty());
+    service.Release();
+
+    // The window's own hold survives its atomic save: the new file is held as the old was.
+    Start();
+    form->FormClose();
+    EXPECT_NE(Ini().find("TIMEMODE=3\r\nSERVERNAME="), std::string::npos);
+    TFileLock another;
+    EXPECT_FALSE(another.Acquire(ini, &why));
+    form.reset();
+    EXPECT_TRUE(another.Acquire(ini, &why));
+}
+
 TEST_F(FormFixture, BadAndOutOfRangeIndexes) {
     WriteIni("PROTOCAL=abc\r\nBACKUPMODE=9\r\nNAMETYPE=-1\r\nTIMEMODE=0x7\r\n");
     TQuorvaneForm& f = Start();
@@ -195,7 +221,7 @@ TEST_F(FormFixture, ASimulatedDayWithSlowTicksSeesEveryMinuteExactlyOnce) {
     for (;;) {
         clock.Advance(f->Timer1Delay());  // the timer fires when its delay has run out,
         for (int early; (early = f->Timer1EarlyBy()) > 0;) clock.Advance(early);  // on its minute
-        if (clock.now.day != 8) break;
+        if (clock.Now().day != 8) break;
         f->Timer1Timer();
         ++seen[f->TickTime()];
         clock.Advance(40000);  // a tick whose work takes 40 seconds

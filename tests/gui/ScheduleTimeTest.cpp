@@ -30,7 +30,7 @@ protected:
             const int delay = f.Timer1Delay();
             clock.Advance(delay - std::min(delay, early_ms * (i % 3) / 2));
             for (int early; (early = f.Timer1EarlyBy()) > 0;) clock.Advance(early);
-            ASSERT_EQ(clock.now.second * 1000 + clock.now.millisecond, 0) << "tick " << i;
+            ASSERT_EQ(clock.Now().second * 1000 + clock.Now().millisecond, 0) << "tick " << i;
             f.Timer1Timer();
         }
     }
@@ -70,7 +70,7 @@ TEST_F(TimeTest, TheNextDueMinuteIsTheMinuteTheTickRuns) {
             f.runs.clear();
             clock.Set(2026, 12, 28, 23, 59, 59, 0);
             const TScheduleChoice choice = f.CurrentSettings().Schedule();
-            std::optional<LocalTime> next = NextDueMinute(choice, clock.now);
+            std::optional<LocalTime> next = NextDueMinute(choice, clock.Now());
             int agreed = 0;
             for (int i = 0; i < 7 * 24 * 60; ++i) {
                 clock.Advance(f.Timer1Delay());
@@ -78,10 +78,10 @@ TEST_F(TimeTest, TheNextDueMinuteIsTheMinuteTheTickRuns) {
                 const size_t before = f.runs.size();
                 f.Timer1Timer();
                 const bool ran = f.runs.size() > before;
-                const bool predicted = next && SameMinute(*next, clock.now);
+                const bool predicted = next && SameMinute(*next, clock.Now());
                 ASSERT_EQ(ran, predicted)
-                    << MinuteText(clock.now) << " modes " << date_mode << "," << time_mode;
-                if (ran) next = NextDueMinute(choice, clock.now), ++agreed;
+                    << MinuteText(clock.Now()) << " modes " << date_mode << "," << time_mode;
+                if (ran) next = NextDueMinute(choice, clock.Now()), ++agreed;
             }
             EXPECT_EQ(agreed, static_cast<int>(f.runs.size()));
         }
@@ -108,7 +108,10 @@ TEST_F(TimeTest, ASuspendedMachineMakesUpMissedMinutesOnce) {
     EXPECT_EQ(Msgs(logged.begin() + 1, logged.end()),
               (Msgs{"備份條件符合", "錯過備份時間 2026/12/07 12:10 等 26 次", "備份條件符合",
                     "備份條件符合", "錯過備份時間 2026/12/07 12:20", "備份條件符合"}));
-    EXPECT_EQ(ReadFile(dir / "PROC_STATE.TXT"), "202612071225\n");
+    // The last due minute checked, and the schedule it was checked under.
+    const std::string state = ReadFile(dir / "PROC_STATE.TXT");
+    EXPECT_EQ(state.substr(0, 13), "202612071225\n");
+    EXPECT_NE(state.find("\nBACKUPMODE=0\nTIMEMODE=0\nBACKUPTIME=0000\n"), std::string::npos);
 }
 
 // The program ended while armed (a shutdown) and started two hours later: one line, one run.

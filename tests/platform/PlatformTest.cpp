@@ -144,9 +144,9 @@ TEST(FakeClockTest, AdvancesAcrossMonthAndYear) {
     FakeClock c;
     c.Set(2026, 12, 31, 23, 59, 59, 900);
     c.Advance(200);
-    EXPECT_EQ(c.now, (LocalTime{2027, 1, 1, 0, 0, 0, 100}));
+    EXPECT_EQ(c.Now(), (LocalTime{2027, 1, 1, 0, 0, 0, 100}));
     c.Advance(-200);
-    EXPECT_EQ(c.now, (LocalTime{2026, 12, 31, 23, 59, 59, 900}));
+    EXPECT_EQ(c.Now(), (LocalTime{2026, 12, 31, 23, 59, 59, 900}));
 }
 
 struct Probe : TComponent {
