@@ -94,6 +94,16 @@ std::string CutUtf8(std::string_view s, size_t max_bytes) {
     return std::string(s.substr(0, n));
 }
 
+std::string Fnv1aHex(std::string_view s, int digits) {
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : s) hash = (hash ^ c) * 1099511628211ull;
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (int shift = 60; shift >= 0 && static_cast<int>(hex.size()) < digits; shift -= 4)
+        hex += kHex[(hash >> shift) & 0xf];
+    return hex;
+}
+
 void TStringList::Add(std::string line) {
     if (OnChanging) OnChanging();
     lines_.push_back(std::move(line));

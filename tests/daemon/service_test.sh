@@ -145,7 +145,7 @@ rows=$(gbak -c -se localhost:service_mgr "$gbk" "$restored" -user SYSDBA -passwo
        echo 'SELECT COUNT(*) FROM T;' | isql-fb -q -user SYSDBA -password "$QV_FB_PASSWORD" "localhost:$restored" |
        tr -dc '0-9\n' | grep -m1 -E '^[0-9]+$')
 check "sales: the backup restores with every row" '[ "${rows:-0}" = "$QV_FB_SAMPLE_ROWS" ]'
-check "sales: the scratch database is gone" '[ ! -e "$gbk.verify.fdb" ] && [ -z "$(ls "$bak/sales" | grep -v "^1005.gbk$")" ]'
+check "sales: the scratch database is gone" '[ -z "$(ls "$bak/sales" | grep -v "^1005.gbk$")" ]'
 check "sales: the watchdog is fed" "wait_for \"grep -q WATCHDOG=1 '$work/sales.notify'\" 30"
 
 check "big: its backup is followed" \
@@ -251,20 +251,46 @@ cp -p "$work/cred/sales/password" "$work/cred/noscratch/"
 now noscratch
 check "--backup-now: a verification that fails exits 1" \
   '[ $rc -eq 1 ] && grep -q ":備份完成$bak/noscratch/" <<<"$out" &&
-   grep -q ":驗證失敗$bak/noscratch/[0-9]*.gbk:I/O error during \"open O_CREAT\" operation for file \"/[0-9]*.gbk.verify.fdb\".*Permission denied" <<<"$out"' 
+   grep -q ":驗證失敗$bak/noscratch/[0-9]*.gbk:I/O error during \"open O_CREAT\" operation for file \"/$(basename "$QV_FB_SAMPLE_DB" .fdb)\.[0-9a-f]\{8\}\.verify\.fdb\".*Permission denied" <<<"$out"' 
 
-# Any backup file on the server, checked with one command.
+# Any backup file, checked with one command on the database server: the file is read here and
+# fed to the server, never opened by the server itself (a cut one would make it write into its
+# descriptor 1). The scratch databases go to VERIFYDIR.
+config fed 0640 "$QV_FB_SAMPLE_DB" "VERIFYDIR=$bak/fed\r\n"
+install -d -o quorvane -g quorvane -m 0700 "$work/state/fed" "$work/cred/fed"
+cp -p "$work/cred/sales/password" "$work/cred/fed/"
+install -d -m 0755 "$work/files"
+install -m 0644 "$gbk" "$work/files/whole.gbk"
+head -c 50000 "$gbk" >"$work/files/cut.gbk" && chmod 0644 "$work/files/cut.gbk"
+verify_cmd=(env -i STATE_DIRECTORY="$work/state/fed" CREDENTIALS_DIRECTORY="$work/cred/fed"
+            ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}"
+            "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/fed.ini" --verify)
 verify() {  # verify FILE: sets $rc and $out
-  out=$(env -i STATE_DIRECTORY="$work/state/sales" CREDENTIALS_DIRECTORY="$work/cred/sales" \
-        ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
-        "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/sales.ini" --verify "$1" 2>&1); rc=$?
+  out=$("${verify_cmd[@]}" "$1" 2>&1); rc=$?
 }
-verify "$gbk"
-check "--verify: a complete backup exits 0" '[ $rc -eq 0 ] && grep -q ":驗證完成$gbk$" <<<"$out"'
-head -c 50000 "$gbk" >"$bak/sales/cut.gbk" && chown firebird:firebird "$bak/sales/cut.gbk"
-verify "$bak/sales/cut.gbk"
-check "--verify: a file cut short exits 1" '[ $rc -eq 1 ] && grep -q ":驗證失敗$bak/sales/cut.gbk:備份檔不完整$" <<<"$out"'
-check "--verify: no scratch database left" '[ -z "$(ls "$bak/sales" | grep verify)" ]'
+scratch_left() { ls "$bak/fed" | grep verify; }
+verify "$work/files/whole.gbk"
+check "--verify: a complete backup exits 0" '[ $rc -eq 0 ] && grep -q ":驗證完成$work/files/whole.gbk$" <<<"$out"'
+verify "$work/files/cut.gbk"
+check "--verify: a file cut short exits 1" '[ $rc -eq 1 ] && grep -q ":驗證失敗$work/files/cut.gbk:備份檔不完整$" <<<"$out"'
+check "--verify: no scratch database left" '[ -z "$(scratch_left)" ]'
+log_before=$(cat "$work/state/fed/PROC_LOG.TXT")
+err=$("${verify_cmd[@]}" "$gbk" 2>&1 >/dev/null); rc=$?
+check "--verify: a file it cannot read is refused before the server is asked, with what to do" \
+  '[ $rc -eq 2 ] && [ $(wc -l <<<"$err") -eq 1 ] && grep -q "cannot read $gbk: Permission denied" <<<"$err" &&
+   grep -q "run it on the database server" <<<"$err" && [ "$(cat "$work/state/fed/PROC_LOG.TXT")" = "$log_before" ]' 
+# Stopped while it restores a big backup: the restore ends with its connection and the scratch
+# database is dropped, well within the unit's stop time (15 s).
+gbak -b -se localhost:service_mgr "$QV_FB_BIG_DB" "$bak/fed/big.gbk" -user SYSDBA -password "$QV_FB_PASSWORD" &&
+  install -m 0644 "$bak/fed/big.gbk" "$work/files/big.gbk" && rm -f "$bak/fed/big.gbk"
+"${verify_cmd[@]}" "$work/files/big.gbk" >"$work/fed.out" 2>&1 & verifying=$!
+pids+=($verifying)
+check "--verify: a big backup's restore has begun" 'wait_for "[ -n \"\$(scratch_left)\" ]" 300' "$work/fed.out"
+sleep 1
+SECONDS=0; kill -TERM $verifying; wait $verifying; rc=$?; took=$SECONDS
+check "--verify: SIGTERM during it ends it within 10 s with its line" \
+  '[ $rc -ne 0 ] && [ $took -le 10 ] && tail -1 "$work/fed.out" | grep -q ":程式結束時驗證仍在進行$work/files/big.gbk$"' "$work/fed.out"
+check "--verify: SIGTERM leaves no scratch database" '[ -z "$(scratch_left)" ]'
 
 left=$(programs_left "$work")
 check "nothing left running" '[ -z "$left" ]'

@@ -53,6 +53,13 @@ TEST(Strings, ParseInt32) {
     }
 }
 
+// The published FNV-1a values: a lock or a scratch database keeps its name across builds.
+TEST(Strings, Fnv1aHexDigits) {
+    EXPECT_EQ(Fnv1aHex("", 16), "cbf29ce484222325");
+    EXPECT_EQ(Fnv1aHex("a", 16), "af63dc4c8601ec8c");
+    EXPECT_EQ(Fnv1aHex("a", 8), "af63dc4c");
+}
+
 TEST(Strings, CutUtf8NeverSplitsACharacter) {
     EXPECT_EQ(CutUtf8("abc", 5), "abc");
     EXPECT_EQ(CutUtf8("abcdef", 3), "abc");
