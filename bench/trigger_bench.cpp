@@ -32,15 +32,16 @@ namespace {
 // Real time, shifted so that a due minute starts shortly after each round begins.
 class ShiftedClock : public qv::IClock {
 public:
-    qv::LocalTime Now() const override {
+    qv::ClockReading Read() const override {
         auto now = std::chrono::system_clock::now() + shift;
         time_t secs = std::chrono::system_clock::to_time_t(now);
         tm t{};
         gmtime_r(&secs, &t);
-        int ms = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-            1000);
-        return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, ms};
+        const int64_t utc_ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+        const int ms = static_cast<int>(utc_ms % 1000);
+        return {{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, ms},
+                utc_ms};
     }
     // Milliseconds since the start of the current minute.
     int64_t IntoMinute() const {

@@ -1,8 +1,9 @@
-// A verification (TBackupVerifier: restore with verbose output read line by line, attach, drop)
-// against a stock admin's check of the same file on the same server (`gbak -c -se` restoring it,
-// then isql-fb dropping the database), alternating, on the 2 M-row test database's backup (made
-// once). Also how soon the outcome is known once the restore has ended: the verifier's steps
-// after the end of the service's output (attach and drop), timed apart.
+// A verification (TBackupVerifier: restore with verbose output read line by line, attach, drop),
+// with the file read by the server and fed from this machine, against a stock admin's check of
+// the same file on the same server (`gbak -c -se` restoring it, then isql-fb dropping the
+// database), alternating, on the 2 M-row test database's backup (made once). Also how soon the
+// outcome is known once the restore has ended: the verifier's steps after the end of the service's
+// output (attach and drop), timed apart.
 //   bench/verify_bench [rounds [database]]   (the 2 M-row one by default; needs
 //   scripts/firebird-server.sh start --test)
 #include <sys/wait.h>
@@ -72,9 +73,11 @@ int main(int argc, char** argv) {
     request.database = database;
     request.backup_file = gbk;
     const std::string gbak_db = dir + "/verify-bench-gbak.fdb";
-    const std::string scratch = qv::ScratchDatabasePath(gbk, "");
+    const std::string scratch = qv::ScratchDatabasePath(request);
+    qv::TVerifyRequest fed_request = request;
+    fed_request.local_file = gbk;
 
-    auto verify = [&] {
+    auto verify = [&](const qv::TVerifyRequest& request) {
         std::mutex mu;
         std::condition_variable cv;
         std::optional<qv::TVerifyOutcome> outcome;
@@ -125,24 +128,27 @@ int main(int argc, char** argv) {
         return Ms(Clock::now() - end);
     };
 
-    std::vector<double> ours, theirs, known;
+    std::vector<double> ours, fed, theirs, known;
     for (int i = 0; i < rounds; ++i) {
         if (i % 2 == 0) {
-            ours.push_back(verify());
+            ours.push_back(verify(request));
+            fed.push_back(verify(fed_request));
             theirs.push_back(gbak());
         } else {
             theirs.push_back(gbak());
-            ours.push_back(verify());
+            fed.push_back(verify(fed_request));
+            ours.push_back(verify(request));
         }
         known.push_back(after_end());
         std::printf(
-            "round %d: verification %.0f ms, gbak -c -se + drop %.0f ms, outcome %.1f ms "
-            "after the restore's end\n",
-            i + 1, ours.back(), theirs.back(), known.back());
+            "round %d: verification %.0f ms (fed %.0f ms), gbak -c -se + drop %.0f ms, outcome "
+            "%.1f ms after the restore's end\n",
+            i + 1, ours.back(), fed.back(), theirs.back(), known.back());
     }
     std::printf(
-        "median of %d: verification %.0f ms, gbak -c -se + drop %.0f ms, ratio %.3f; "
-        "outcome known %.1f ms after the restore's end\n",
-        rounds, Median(ours), Median(theirs), Median(ours) / Median(theirs), Median(known));
+        "median of %d: verification %.0f ms (fed %.0f ms), gbak -c -se + drop %.0f ms, ratio "
+        "%.3f (fed %.3f); outcome known %.1f ms after the restore's end\n",
+        rounds, Median(ours), Median(fed), Median(theirs), Median(ours) / Median(theirs),
+        Median(fed) / Median(theirs), Median(known));
     return 0;
 }

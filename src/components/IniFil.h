@@ -21,7 +21,6 @@ public:
     TVariant(const char* s) : v_(std::string(s)) {}
     TVariant(std::string s) : v_(std::move(s)) {}
 
-    bool IsUnassigned() const { return std::holds_alternative<std::monostate>(v_); }
     bool IsBool() const { return std::holds_alternative<bool>(v_); }
     bool IsInt() const { return std::holds_alternative<int32_t>(v_); }
     bool IsString() const { return std::holds_alternative<std::string>(v_); }

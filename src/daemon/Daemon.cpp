@@ -28,6 +28,21 @@ std::string WithSlash(std::string dir) {
     return dir;
 }
 
+// --verify reads the file here and feeds it to the server: one it cannot read is refused
+// before the server is asked.
+bool CanReadBackupFile(const std::string& file, std::string* error) {
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    std::string why = fd < 0 ? std::strerror(errno) : "";
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) why = "not a regular file";
+    if (fd >= 0) close(fd);
+    if (why.empty()) return true;
+    *error = "cannot read " + file + ": " + why +
+             " (--verify reads the backup file on this machine: run it on the database server, "
+             "as a user who may read the file)";
+    return false;
+}
+
 std::string FirstLine(const std::string& text) {
     const size_t end = text.find_first_of("\r\n");
     return end == std::string::npos ? text : text.substr(0, end);
@@ -74,13 +89,13 @@ std::string SiblingWritingTheSameFiles(const std::string& config, const TBackupS
     closedir(d);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-        const std::string other = WithSlash(dir) + name;
-        char* real = realpath(other.c_str(), nullptr);
-        const bool itself = real && config == real;  // a link to the same file is no other
-        std::free(real);
+        char* resolved = realpath((WithSlash(dir) + name).c_str(), nullptr);
+        const std::string other = resolved ? resolved : "";
+        std::free(resolved);
+        // A link to this file is no other; a link to another is that file, named as it is.
         struct stat st {};
-        if (itself || stat(other.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            access(other.c_str(), R_OK) != 0)
+        if (other.empty() || other == config || stat(other.c_str(), &st) != 0 ||
+            !S_ISREG(st.st_mode) || access(other.c_str(), R_OK) != 0)
             continue;
         if (WriteTheSameFiles(own, ReadSettingsFile(other))) return other;
     }
@@ -153,14 +168,10 @@ std::string DaemonHelp() {
 }
 
 TDaemonEnvironment TDaemonEnvironment::FromProcess() {
-    auto env = [](const char* name) {
-        const char* v = std::getenv(name);
-        return std::string(v ? v : "");
-    };
     TDaemonEnvironment e;
-    const std::string state = env("STATE_DIRECTORY");
+    const std::string state = Env("STATE_DIRECTORY");
     e.state_directory = state.substr(0, state.find(':'));
-    e.credentials_directory = env("CREDENTIALS_DIRECTORY");
+    e.credentials_directory = Env("CREDENTIALS_DIRECTORY");
     return e;
 }
 
@@ -190,6 +201,10 @@ bool PrepareDaemon(const TDaemonOptions& options, const TDaemonEnvironment& env,
     }
     const ProfileReadsHeld one_read(ProfileFiles());  // the file parsed once
     s.settings = ReadSettingsFile(s.config);
+    // --verify runs beside the instance of its settings file (it takes no lock): its scratch
+    // database is its own.
+    s.settings.settings_id = SettingsId(
+        options.mode == TDaemonOptions::Mode::Verify ? s.config + " --verify" : s.config);
     if (Trim(s.settings.server_name).empty()) {
         *error = file + ": no server name (SERVERNAME) in section [Para]";
         return false;
@@ -233,6 +248,11 @@ bool PrepareDaemon(const TDaemonOptions& options, const TDaemonEnvironment& env,
     if (!DirectoryWritable(s.log_dir) || !FileWritableOrAbsent(log_file)) {
         *error = "cannot write the log " + log_file;
         return false;
+    }
+    if (options.mode == TDaemonOptions::Mode::Verify) {
+        if (!CanReadBackupFile(options.verify_file, error)) return false;
+        // Its directory is the scratch database's default: never a relative name for the server.
+        s.verify_file = std::filesystem::absolute(options.verify_file).lexically_normal();
     }
     *setup = s;
     return true;

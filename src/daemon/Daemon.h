@@ -20,7 +20,7 @@ struct TDaemonOptions {
     enum class Mode { Schedule, BackupNow, Verify, Help, Version };
     Mode mode = Mode::Schedule;
     std::string config;
-    std::string verify_file;  // --verify: the backup file
+    std::string verify_file;  // --verify: the backup file on this machine, fed to the server
 };
 
 constexpr const char* kDaemonUsage = "quorvaned --config FILE [--backup-now | --verify BACKUP]";
@@ -43,7 +43,8 @@ struct TDaemonEnvironment {
 struct TDaemonSetup {
     std::string config;  // the settings file's real path
     TBackupSettings settings;
-    std::string log_dir;  // ends in "/"
+    std::string log_dir;      // ends in "/"
+    std::string verify_file;  // --verify's file, absolute
     bool password_from_credentials = false;
     bool exposed_password = false;  // other users may read the settings file, which holds one
 };
@@ -88,7 +89,7 @@ public:
     void Stop();
     // One backup now, named as a run at this minute would be.
     void BackupNow() { keeper_.BackupNow(); }
-    // Verifies a backup file now.
+    // Verifies a backup file of this machine now, fed to the server.
     void VerifyNow(const std::string& backup_file) { keeper_.Verify(backup_file); }
 
     bool Busy() const { return keeper_.Busy(); }

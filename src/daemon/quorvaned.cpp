@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
         if (options.mode == Mode::BackupNow)
             daemon->BackupNow();
         else
-            daemon->VerifyNow(options.verify_file);
+            daemon->VerifyNow(setup.verify_file);
         while (daemon->Busy() && !stopping)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         const bool ok = !stopping && daemon->LastRun() && daemon->LastRun()->succeeded;

@@ -111,8 +111,11 @@ void TBackupRunner::BackupEnded(const TBackupOutcome& outcome) {
     if (outcome.succeeded) {
         const std::string line = "備份完成" + followed_file_;
         Line(line, TLinePriority::Info);
+        // The server restores the file it has just completed by its own path: its success is
+        // the proof that the file is whole, and one writer per settings file keeps every other
+        // writer away from it meanwhile.
         if (settings_.verify && !closing_)
-            StartVerifying();  // the run ends with the verification's line
+            StartVerifying({});  // the run ends with the verification's line
         else
             RunEnded(line, true);
         return;
@@ -134,10 +137,12 @@ void TBackupRunner::Verify(const TBackupSettings& s, const std::string& backup_f
     ProtocolOfIndex(s.protocol, &protocol);
     service_.SetProtocol(protocol);
     service_.SetServerName(s.server_name);
-    StartVerifying();
+    // A file this run did not just complete may be cut short: it is read here and fed to the
+    // server, never opened by the server itself (see TVerifyRequest::local_file).
+    StartVerifying(backup_file);
 }
 
-void TBackupRunner::StartVerifying() {
+void TBackupRunner::StartVerifying(const std::string& local_file) {
     TVerifyRequest request;
     // The server as the backup reached it.
     request.server_name = service_.ServerName();
@@ -146,7 +151,9 @@ void TBackupRunner::StartVerifying() {
     request.password = settings_.password;
     request.database = settings_.database_name;
     request.backup_file = followed_file_;
+    request.local_file = local_file;
     request.scratch_dir = Trim(settings_.verify_dir);
+    request.settings_id = settings_.settings_id;
     verifier_ = std::make_unique<TBackupVerifier>(
         request, [this](const TVerifyOutcome& o) { Deliver(o, &TBackupRunner::VerifyEnded); });
 }
@@ -182,10 +189,10 @@ void TBackupRunner::Close() {
         if (std::optional<TVerifyOutcome> ended = verifier_->Outcome()) {
             VerifyEnded(*ended);
         } else {
-            // The server finishes or abandons the restore on its own; the next verification
-            // replaces the scratch database it leaves.
+            // The restore ends with its connection and its scratch database is dropped (one the
+            // server reads itself goes on; the next verification replaces what it leaves).
             Line("程式結束時驗證仍在進行" + followed_file_, TLinePriority::Info);
-            verifier_->Stop(kEndingDetachMs);
+            verifier_->Stop(kEndingVerifyMs);
             verifier_.reset();
         }
     }

@@ -47,16 +47,19 @@ public:
     void Run(const TBackupSettings& settings, const std::string& tick_time);
     // The attach handler's work in a run: logs, starts the backup, follows it.
     void StartAttached();
-    // Restores a backup file (a path on the server) into a scratch database and drops it, as
-    // after a completed backup when verification is on; a run of its own.
+    // Restores a backup file of this machine, fed to the server, into a scratch database and
+    // drops it, as after a completed backup when verification is on; a run of its own.
     void Verify(const TBackupSettings& settings, const std::string& backup_file);
 
     // Whether a started run (a backup and its verification) has not ended yet.
     bool Busy() const { return follower_ != nullptr || verifier_ != nullptr; }
     // At the program's end: a run that has ended gets its outcome line, one still going gets
-    // its own line and its attachment is closed, waiting at most kEndingDetachMs.
+    // its own line and its attachment is closed, waiting at most kEndingDetachMs for a backup
+    // and kEndingVerifyMs for a verification, which also drops its scratch database (within a
+    // service manager's stop time of 15 s).
     void Close();
     static constexpr int kEndingDetachMs = 3000;
+    static constexpr int kEndingVerifyMs = 10000;
 
     // How often a followed backup is asked about (tests make it short).
     int follow_poll_ms = 1000;
@@ -69,7 +72,8 @@ private:
     void RunEnded(const std::string& last_line, bool succeeded);
     void Follow(const std::string& backup_file);
     void BackupEnded(const TBackupOutcome& outcome);
-    void StartVerifying();
+    // local_file: the file to feed to the server; empty: the server reads followed_file_.
+    void StartVerifying(const std::string& local_file);
     void VerifyEnded(const TVerifyOutcome& outcome);
     // Hands an outcome from a worker's thread to the runner's.
     template <class Outcome>

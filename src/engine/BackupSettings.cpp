@@ -1,6 +1,7 @@
 #include "engine/BackupSettings.h"
 
 #include "components/IniFil.h"
+#include "platform/Strings.h"
 
 #include <cctype>
 
@@ -82,6 +83,10 @@ bool ProtocolOfIndex(int index, TProtocol* protocol) {
         default:
             return false;
     }
+}
+
+std::string SettingsId(const std::string& settings_path) {
+    return Fnv1aHex(settings_path, 8);
 }
 
 }  // namespace qv

@@ -25,6 +25,9 @@ struct TBackupSettings {
     int time_mode = 0;
     bool verify = false;     // restore every completed backup into a scratch database
     std::string verify_dir;  // where the scratch database goes; empty: the backup directory
+    // Names the settings file in its scratch database's name (SettingsId), filled by whoever
+    // read the file: no two settings files share a scratch database.
+    std::string settings_id;
 
     TScheduleChoice Schedule() const { return {date_mode, time_mode, backup_time}; }
 };
@@ -32,6 +35,10 @@ struct TBackupSettings {
 // Reads section Para of ini's file, key by key, with the window's defaults; a list index
 // outside its list, or one that is not a number, becomes -1 (no selection) or the default.
 TBackupSettings ReadBackupSettings(TIni& ini);
+
+// A settings file's short id: 8 hexadecimal digits of its path's FNV-1a hash, the same for
+// every run that reads the file by that path.
+std::string SettingsId(const std::string& settings_path);
 
 // Why the backup directory cannot be given to the server (empty when it can): the server would
 // write a relative or empty one into its own working directory, which a reboot may empty.

@@ -40,47 +40,9 @@ bool DatePasses(int date_mode, int day) {
     }
 }
 
-bool TimePasses(int time_mode, const std::string& tick, const std::string& specific_time) {
-    if (time_mode == 7) return specific_time == tick;
-    if (tick.size() < 4) return false;
-    for (int i = 0; i < 4; ++i)
-        if (!std::isdigit(static_cast<unsigned char>(tick[i]))) return false;
-    int hour = (tick[0] - '0') * 10 + (tick[1] - '0');
-    int minute = (tick[2] - '0') * 10 + (tick[3] - '0');
-    bool on_the_hour = tick.substr(2, 2) == "00";
-    switch (time_mode) {
-        case 0:
-            return minute % 5 == 0;
-        case 1:
-            return minute % 10 == 0;
-        case 2:
-            return minute % 30 == 0;
-        case 3:
-            return on_the_hour;
-        case 4:
-            return on_the_hour && hour % 3 == 0;
-        case 5:
-            return on_the_hour && hour % 6 == 0;
-        case 6:
-            return on_the_hour && hour % 12 == 0;
-        default:
-            return false;
-    }
-}
-
-bool BackupDueNow(const TScheduleChoice& choice, std::string* tick_time) {
-    if (!DatePasses(choice.date_mode, DayNumber(Clock().Now()))) return false;
-    *tick_time = TimeText(Clock().Now()).substr(0, 4);
-    try {
-        return TimePasses(choice.time_mode, *tick_time, choice.specific_time);
-    } catch (const std::exception&) {
-        return false;  // a test that cannot be evaluated is no match
-    }
-}
-
 namespace {
-// The time test for an hour and minute of the day, as TimePasses decides it on their text
-// (the tests hold the two to the same answers).
+// The time test for an hour and minute of the day: the one test behind both the tick's text and
+// the minutes the schedule looks ahead or back through.
 bool TimePassesAt(const TScheduleChoice& choice, int hour, int minute) {
     switch (choice.time_mode) {
         case 7:
@@ -106,18 +68,28 @@ bool TimePassesAt(const TScheduleChoice& choice, int hour, int minute) {
 }
 }  // namespace
 
+bool TimePasses(int time_mode, const std::string& tick, const std::string& specific_time) {
+    if (tick.size() != 4) return false;
+    for (char c : tick)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    const int hour = (tick[0] - '0') * 10 + (tick[1] - '0');
+    const int minute = (tick[2] - '0') * 10 + (tick[3] - '0');
+    return TimePassesAt({0, time_mode, specific_time}, hour, minute);
+}
+
+bool BackupDueNow(const TScheduleChoice& choice, const LocalTime& now, std::string* tick_time) {
+    if (!DatePasses(choice.date_mode, DayNumber(now))) return false;
+    *tick_time = TimeText(now).substr(0, 4);
+    return TimePasses(choice.time_mode, *tick_time, choice.specific_time);
+}
+
 bool BackupDueAt(const TScheduleChoice& choice, const LocalTime& minute) {
     return DatePasses(choice.date_mode, DayNumber(minute)) &&
            TimePassesAt(choice, minute.hour, minute.minute);
 }
 
 int64_t MinuteNumber(const LocalTime& t) {
-    tm c{};
-    c.tm_year = t.year - 1900;
-    c.tm_mon = t.month - 1;
-    c.tm_mday = t.day;
-    c.tm_hour = t.hour;
-    c.tm_min = t.minute;
+    std::tm c = TmOfMinute(t);
     return static_cast<int64_t>(timegm(&c)) / 60;
 }
 
@@ -141,7 +113,8 @@ std::optional<LocalTime> NextDueMinute(const TScheduleChoice& choice, const Loca
         if (!DatePasses(choice.date_mode, DayNumber(MinuteOf(day_start)))) continue;
         for (int m : minutes_of_day) {
             const int64_t at = day_start + m;
-            if (at >= first && at <= last) return MinuteOf(at);
+            // A minute the clock skips when it goes forward never comes.
+            if (at >= first && at <= last && LocalMinuteExists(MinuteOf(at))) return MinuteOf(at);
         }
     }
     return std::nullopt;
@@ -153,19 +126,22 @@ std::string MinuteText(const LocalTime& t) {
 }
 
 int TMinuteAlignment::NextDelay() {
-    armed_ = Clock().Now();
+    armed_ = Clock().Read().utc_ms;
     // The kernel may end an ordinary process's long wait up to 0.1 % late (at most 100 ms, 60 ms
     // of a minute): the timer aims that much early, and the early wake sleeps the rest, which
     // is short enough to be precise.
-    const int64_t to_minute = MsToNextMinute(*armed_);
+    const int64_t to_minute = MsToNextUtcMinute(*armed_);
     return static_cast<int>(to_minute > kWaitSlackMs ? to_minute - kWaitSlackMs : to_minute);
 }
 
 int TMinuteAlignment::EarlyBy() const {
     if (!armed_) return 0;
-    const LocalTime now = Clock().Now();
-    const int64_t left = MsToNextMinute(now);
-    return SameMinute(now, *armed_) && left <= kEarlyWakeMs ? static_cast<int>(left) : 0;
+    // In moments, not wall-clock minutes: a change of zone or daylight saving while the timer
+    // waits moves neither its minute nor its wake.
+    const int64_t now = Clock().Read().utc_ms;
+    const int64_t left = MsToNextUtcMinute(now);
+    return UtcMinute(now) == UtcMinute(*armed_) && left <= kEarlyWakeMs ? static_cast<int>(left)
+                                                                        : 0;
 }
 
 }  // namespace qv

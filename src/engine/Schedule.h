@@ -31,11 +31,10 @@ struct TScheduleChoice {
     std::string specific_time = "0000";
 };
 
-// The once-a-minute test at the clock's current time: the date test first, then tick_time := the
-// clock's hour and minute (read again) and the time test. tick_time is left alone when the date
-// fails.
-bool BackupDueNow(const TScheduleChoice& choice, std::string* tick_time);
-// The same test for a given minute (no clock read).
+// The once-a-minute test at the tick's time: the date test first, then tick_time := now's hour
+// and minute (HHNN) and the time test on that text. tick_time is left alone when the date fails.
+bool BackupDueNow(const TScheduleChoice& choice, const LocalTime& now, std::string* tick_time);
+// The same test for a given minute, without the text.
 bool BackupDueAt(const TScheduleChoice& choice, const LocalTime& minute);
 
 // Minutes counted on the local calendar (no zone, no daylight saving), for stepping from one
@@ -44,7 +43,8 @@ int64_t MinuteNumber(const LocalTime& t);
 LocalTime MinuteOf(int64_t minute_number);
 
 // The first minute after `after`'s own minute in which a backup is due, looking at most
-// kLookAheadMinutes ahead; nothing when none is due in that time.
+// kLookAheadMinutes ahead; nothing when none is due in that time. A minute the clock skips (the
+// hour it goes forward) is not one.
 constexpr int kLookAheadMinutes = 8 * 24 * 60;
 std::optional<LocalTime> NextDueMinute(const TScheduleChoice& choice, const LocalTime& after);
 
@@ -53,8 +53,9 @@ std::string MinuteText(const LocalTime& t);
 
 // Keeps a one-minute timer on the clock's minutes: the delay to the start of the next minute,
 // and how much too early a wake came (one in the last moments of the minute it was armed in has
-// not reached its minute yet). A clock set back a whole minute is not an early wake: that minute
-// is seen, and tested, again.
+// not reached its minute yet). Both count moments, so a change of zone or daylight saving is no
+// early wake. A clock set back a whole minute is not an early wake: that minute is seen, and
+// tested, again.
 class TMinuteAlignment {
 public:
     int NextDelay();
@@ -63,7 +64,7 @@ public:
     static constexpr int kWaitSlackMs = 100;
 
 private:
-    std::optional<LocalTime> armed_;  // the local time the timer was last armed at
+    std::optional<int64_t> armed_;  // the moment (ms since the epoch) the timer was last armed
 };
 
 }  // namespace qv

@@ -49,16 +49,18 @@ std::vector<std::string> TScheduleKeeper::Lines(const std::string& message) {
 
 void TScheduleKeeper::Start() {
     timer_.SetEnabled(true);
-    Act(DecideStartUp(record_, Settings().Schedule(), &tick_time_));
+    Act(DecideStartUp(record_, Settings().Schedule(), Clock().Read(), &tick_time_));
 }
 
 void TScheduleKeeper::Tick() {
     if (!Armed()) return;
-    Act(DecideTick(record_, Settings().Schedule(), &tick_time_));
+    // The clock is read once: the record, the due test and the run's name see the same minute.
+    Act(DecideTick(record_, Settings().Schedule(), Clock().Read(), &tick_time_));
 }
 
 void TScheduleKeeper::Act(const TTickDecision& decision) {
     if (!decision.missed_line.empty()) Log(decision.missed_line, TLinePriority::Warning);
+    if (!decision.record_warning.empty()) Log(decision.record_warning, TLinePriority::Warning);
     if (!decision.run) return;
     Log("備份條件符合");
     if (OnDue)
@@ -68,7 +70,7 @@ void TScheduleKeeper::Act(const TTickDecision& decision) {
 }
 
 void TScheduleKeeper::Arm() {
-    record_.Begin(Clock().Now());
+    record_.Begin(Settings().Schedule(), Clock().Read());
 }
 
 void TScheduleKeeper::Disarm() {

@@ -1,12 +1,11 @@
 #pragma once
 // Follows one accepted backup to its end, off the window's thread.
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "firebird/IBServices.h"
+#include "firebird/OutcomeWorker.h"
 
 namespace qv {
 
@@ -31,24 +30,18 @@ public:
     // never closes) fails the backup instead of keeping every later one waiting.
     TBackupFollower(TIBCustomService& service, TOutcomeEvent on_outcome, int poll_ms = 1000,
                     int call_timeout_ms = TIBCustomService::kDefaultCallTimeoutMs);
-    // Stops without waiting (see Stop).
-    ~TBackupFollower();
-    TBackupFollower(const TBackupFollower&) = delete;
-    TBackupFollower& operator=(const TBackupFollower&) = delete;
 
     // Stops following: the outcome is no longer reported, the attachment is closed (a backup
     // over TCP goes on in the server). Waits at most timeout_ms for that; false when the
     // follower had not finished by then and was left to finish on its own.
-    bool Stop(int timeout_ms);
+    bool Stop(int timeout_ms) { return worker_.Stop(timeout_ms); }
     // Whether the follower's thread has finished (outcome reported or stopped, detached).
-    bool Finished() const;
+    bool Finished() const { return worker_.Finished(); }
     // The outcome once it is known (also before its report has been handled), else nothing.
-    std::optional<TBackupOutcome> Outcome() const;
+    std::optional<TBackupOutcome> Outcome() const { return worker_.Outcome(); }
 
 private:
-    struct State;
-    std::shared_ptr<State> state_;  // shared with the thread, which may outlive this object
-    std::thread thread_;            // joined when it has finished, else left to end on its own
+    TOutcomeWorker<TBackupOutcome> worker_;  // stops without waiting when destroyed
 };
 
 }  // namespace qv

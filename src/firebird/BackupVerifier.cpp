@@ -2,10 +2,10 @@
 
 #include <cctype>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
+#include <thread>
 
+#include "firebird/IB.h"
 #include "firebird/IBDatabase.h"
 #include "firebird/IBIntf.h"
 
@@ -13,8 +13,20 @@ namespace qv {
 
 namespace {
 
+using TControl = TOutcomeWorker<TVerifyOutcome>::TControl;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr int kDropRetryMs = 200;
+
 bool IsSeparator(char c) {
     return c == '/' || c == '\\';
+}
+
+// Where a path's own name starts.
+size_t NameStart(const std::string& path) {
+    size_t cut = path.size();
+    while (cut > 0 && !IsSeparator(path[cut - 1])) --cut;
+    return cut;
 }
 
 // Paths compared as the server would open them: "a//b/./c" is "a/b/c".
@@ -22,18 +34,136 @@ std::string Normal(const std::string& path) {
     return std::filesystem::path(path).lexically_normal().string();
 }
 
+// The server still restores into the database, or another attachment holds it.
+bool StillHeld(const EIBError& e) {
+    switch (e.StatusCode()) {
+        case 335544528:  // isc_shutdown: a restore keeps it shut until it ends
+        case 335544510:  // isc_lock_timeout
+        case 335544345:  // isc_lock_conflict
+        case 335544453:  // isc_obj_in_use
+        case 335544336:  // isc_deadlock
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string ConnectTo(const TVerifyRequest& request, const std::string& object) {
+    return TIBCustomService::ConnectStringFor(request.protocol, request.server_name, object);
+}
+
+// Attaches to the scratch database and drops it, again every kDropRetryMs while the server
+// still holds it, for at most drop_wait_ms. Raises the last failure.
+void DropScratch(const TVerifyRequest& request, const std::string& scratch) {
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(request.drop_wait_ms);
+    for (;;) {
+        try {
+            AttachAndDropDatabase(ConnectTo(request, scratch),
+                                  DatabaseParamBlock(request.user, request.password),
+                                  request.call_timeout_ms);
+            return;
+        } catch (const EIBError& e) {
+            if (!StillHeld(e) || SteadyClock::now() >= deadline) throw;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kDropRetryMs));
+    }
+}
+
+// Whatever the restore created goes; when it created nothing the attach fails.
+void DropWhatIsLeft(const TVerifyRequest& request, const std::string& scratch) {
+    try {
+        DropScratch(request, scratch);
+    } catch (const std::exception&) {
+    }
+}
+
+// Restores, follows the output to its end, proves and drops the scratch database: the
+// outcome, or none when stopped first.
+std::optional<TVerifyOutcome> Verify(const TVerifyRequest& request, TControl& control,
+                                     int poll_ms) {
+    const std::string scratch = ScratchDatabasePath(request);
+    if (Normal(scratch) == Normal(request.backup_file) ||
+        (!request.database.empty() && Normal(scratch) == Normal(request.database)))
+        return TVerifyOutcome{false, kScratchNameTaken};
+
+    TIBRestoreService restore(nullptr);
+    restore.SetLoginPrompt(false);
+    restore.SetProtocol(request.protocol);
+    if (request.protocol != TProtocol::Local) restore.SetServerName(request.server_name);
+    restore.Params().Add("user_name=" + request.user);
+    restore.Params().Add("password=" + request.password);
+    restore.SetCallTimeout(request.call_timeout_ms);
+    restore.BackupFile().Add(request.backup_file);
+    restore.SetDatabaseName(scratch);
+    restore.SetOptions(CreateNewDB | Replace);
+    restore.SetVerbose(true);
+    try {
+        restore.FeedFrom(request.local_file);  // a file it cannot read: nothing is sent
+    } catch (const std::exception& e) {
+        return TVerifyOutcome{false, e.what()};
+    }
+
+    std::string failure;
+    bool reached_end = false;  // gbak's closing message came
+    bool started = false;
+    try {
+        restore.SetActive(true);
+        restore.ServiceStart();
+        started = true;
+        while (!restore.OutputEnded() && !control.Stopped()) {
+            const std::string line = restore.GetNextLine();
+            if (IsRestoreFinishedLine(line)) reached_end = true;
+            if (line.empty() && !restore.OutputEnded() && !restore.FeedPending() && poll_ms > 0)
+                control.Pause(poll_ms);
+        }
+    } catch (const EIBError& e) {
+        // A fed restore that read all there was and wanted more: the file is cut short.
+        failure = restore.FeedEnded() && e.StatusCode() == kRestoreReadError ? kBackupIncomplete
+                                                                             : e.what();
+    } catch (const std::exception& e) {
+        failure = e.what();  // the local file could not be read on
+    }
+    try {
+        // A fed restore ends here if it has not; one reading its file on the server goes on.
+        restore.SetActive(false);
+    } catch (const std::exception&) {
+        // The restore's outcome is known; a failed detach adds nothing to it.
+    }
+    if (control.Stopped()) {
+        if (started) DropWhatIsLeft(request, scratch);
+        return std::nullopt;
+    }
+
+    if (failure.empty() && !reached_end) failure = kBackupIncomplete;
+    if (!failure.empty()) {
+        if (started) DropWhatIsLeft(request, scratch);
+        return TVerifyOutcome{false, failure};
+    }
+    try {
+        DropScratch(request, scratch);  // proves it online, and leaves nothing behind
+    } catch (const std::exception& e) {
+        return TVerifyOutcome{false, e.what()};
+    }
+    return TVerifyOutcome{true, {}};
+}
+
 }  // namespace
 
-std::string ScratchDatabasePath(const std::string& backup_file, const std::string& scratch_dir) {
-    size_t cut = backup_file.size();
-    while (cut > 0 && !IsSeparator(backup_file[cut - 1])) --cut;
-    const std::string own_name = backup_file.substr(cut);
-    std::string dir = scratch_dir.empty() ? backup_file.substr(0, cut) : scratch_dir;
+std::string ScratchDatabasePath(const TVerifyRequest& request) {
+    const std::string& database = request.database;
+    std::string stem = database.substr(NameStart(database));
+    const size_t dot = stem.rfind('.');
+    if (dot != std::string::npos && dot > 0) stem.resize(dot);
+    if (stem.empty()) stem = "quorvane";
+    const std::string& backup = request.backup_file;
+    std::string dir =
+        request.scratch_dir.empty() ? backup.substr(0, NameStart(backup)) : request.scratch_dir;
     // A server path on Windows is written with backslashes: the name is joined the same way.
     const char separator =
         dir.find('\\') != std::string::npos && dir.find('/') == std::string::npos ? '\\' : '/';
     if (!dir.empty() && !IsSeparator(dir.back())) dir += separator;
-    return dir + own_name + ".verify.fdb";
+    const std::string id = request.settings_id.empty() ? "" : "." + request.settings_id;
+    return dir + stem + id + ".verify.fdb";
 }
 
 bool IsRestoreFinishedLine(const std::string& line) {
@@ -46,151 +176,19 @@ bool IsRestoreFinishedLine(const std::string& line) {
     return false;
 }
 
-struct TBackupVerifier::State {
-    mutable std::mutex mu;
-    std::condition_variable cv;
-    bool stop = false;
-    bool finished = false;
-    std::optional<TVerifyOutcome> outcome;
-    TVerifyRequest request;
-    TOutcomeEvent on_outcome;
-    int poll_ms = 0;
-
-    bool Stopped() {
-        std::lock_guard lock(mu);
-        return stop;
-    }
-
-    // Waits poll_ms unless stopped meanwhile; true when stopped.
-    bool Pause() {
-        std::unique_lock lock(mu);
-        return cv.wait_for(lock, std::chrono::milliseconds(poll_ms), [&] { return stop; });
-    }
-
-    std::string ConnectTo(const std::string& object) const {
-        return TIBCustomService::ConnectStringFor(request.protocol, request.server_name, object);
-    }
-
-    void DropScratch(const std::string& scratch) const {
-        AttachAndDropDatabase(ConnectTo(scratch),
-                              DatabaseParamBlock(request.user, request.password),
-                              request.call_timeout_ms);
-    }
-
-    // Restores, follows the output to its end, proves and drops the scratch database: the
-    // outcome, or none when stopped first.
-    std::optional<TVerifyOutcome> Verify() {
-        const std::string scratch = ScratchDatabasePath(request.backup_file, request.scratch_dir);
-        if (Normal(scratch) == Normal(request.backup_file) ||
-            (!request.database.empty() && Normal(scratch) == Normal(request.database)))
-            return TVerifyOutcome{false, kScratchNameTaken};
-
-        TIBRestoreService restore(nullptr);
-        restore.SetLoginPrompt(false);
-        restore.SetProtocol(request.protocol);
-        if (request.protocol != TProtocol::Local) restore.SetServerName(request.server_name);
-        restore.Params().Add("user_name=" + request.user);
-        restore.Params().Add("password=" + request.password);
-        restore.SetCallTimeout(request.call_timeout_ms);
-        restore.BackupFile().Add(request.backup_file);
-        restore.SetDatabaseName(scratch);
-        restore.SetOptions(CreateNewDB | Replace);
-        restore.SetVerbose(true);
-
-        std::string failure;
-        bool reached_end = false;  // gbak's closing message came
-        bool started = false;
-        try {
-            restore.SetActive(true);
-            restore.ServiceStart();
-            started = true;
-            while (!restore.OutputEnded()) {
-                if (Stopped()) return std::nullopt;  // the attachment closes with `restore`
-                const std::string line = restore.GetNextLine();
-                if (IsRestoreFinishedLine(line)) reached_end = true;
-                if (line.empty() && !restore.OutputEnded() && poll_ms > 0 && Pause())
-                    return std::nullopt;
-            }
-        } catch (const std::exception& e) {
-            failure = e.what();
-        }
-        try {
-            restore.SetActive(false);
-        } catch (const std::exception&) {
-            // The restore's outcome is known; a failed detach adds nothing to it.
-        }
-        if (Stopped()) return std::nullopt;
-
-        if (failure.empty() && !reached_end) failure = kBackupIncomplete;
-        if (!failure.empty()) {
-            // Whatever the restore created goes; when it created nothing the attach fails.
-            if (started) {
-                try {
-                    DropScratch(scratch);
-                } catch (const std::exception&) {
-                }
-            }
-            return TVerifyOutcome{false, failure};
-        }
-        try {
-            DropScratch(scratch);  // proves it online, and leaves nothing behind
-        } catch (const std::exception& e) {
-            return TVerifyOutcome{false, e.what()};
-        }
-        return TVerifyOutcome{true, {}};
-    }
-
-    static void Run(std::shared_ptr<State> s) {
-        ClientCallScope inside;  // the library stays loaded while we verify
-        std::optional<TVerifyOutcome> outcome;
-        try {
-            outcome = s->Verify();
-        } catch (const std::exception& e) {
-            outcome = TVerifyOutcome{false, e.what()};
-        }
-        if (!outcome) NoteBackupLeftRunning();
-        std::lock_guard lock(s->mu);
-        s->outcome = outcome;
-        // Under the lock, so that no report starts once Stop has returned.
-        if (outcome && !s->stop && s->on_outcome) s->on_outcome(*outcome);
-        s->finished = true;
-        s->cv.notify_all();
-    }
-};
-
 TBackupVerifier::TBackupVerifier(TVerifyRequest request, TOutcomeEvent on_outcome, int poll_ms)
-    : state_(std::make_shared<State>()) {
-    state_->request = std::move(request);
-    state_->on_outcome = std::move(on_outcome);
-    state_->poll_ms = poll_ms;
-    thread_ = std::thread(&State::Run, state_);
-}
-
-TBackupVerifier::~TBackupVerifier() {
-    // A finished thread only has to return; one still inside the library is left to end on
-    // its own.
-    if (Stop(0))
-        thread_.join();
-    else
-        thread_.detach();
-}
-
-bool TBackupVerifier::Stop(int timeout_ms) {
-    std::unique_lock lock(state_->mu);
-    state_->stop = true;
-    state_->cv.notify_all();
-    return state_->cv.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                               [&] { return state_->finished; });
-}
-
-bool TBackupVerifier::Finished() const {
-    std::lock_guard lock(state_->mu);
-    return state_->finished;
-}
-
-std::optional<TVerifyOutcome> TBackupVerifier::Outcome() const {
-    std::lock_guard lock(state_->mu);
-    return state_->outcome;
-}
+    : worker_(
+          [request = std::move(request), poll_ms](TControl& control) {
+              ClientCallScope inside;  // the library stays loaded while we verify
+              std::optional<TVerifyOutcome> outcome;
+              try {
+                  outcome = Verify(request, control, poll_ms);
+              } catch (const std::exception& e) {
+                  outcome = TVerifyOutcome{false, e.what()};
+              }
+              if (!outcome) NoteBackupLeftRunning();
+              return outcome;
+          },
+          std::move(on_outcome)) {}
 
 }  // namespace qv

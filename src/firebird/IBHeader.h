@@ -39,6 +39,7 @@ constexpr uint8_t isc_info_data_not_ready = 4;
 constexpr uint8_t isc_info_svc_line = 62;
 constexpr uint8_t isc_info_svc_timeout = 64;
 constexpr uint8_t isc_info_svc_running = 67;
+constexpr uint8_t isc_info_svc_stdin = 78;
 
 // Backup option bits.
 constexpr uint32_t isc_spb_bkp_ignore_checksums = 0x01;

@@ -1,6 +1,12 @@
 #include "firebird/IBServices.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "firebird/IB.h"
@@ -283,8 +289,10 @@ void TIBControlAndQueryService::SetBufferSize(int32_t value) {
 }
 
 const std::string& TIBControlAndQueryService::RunningQuerySend() {
-    static const std::string send{static_cast<char>(isc_info_svc_timeout),
-                                  static_cast<char>(kQueryWaitSeconds), 0, 0, 0};
+    // The item, its 2-byte length (4), the 4-byte value. The server reads every send item's
+    // length first: without it the wait would be read as 0, which waits for output unbounded.
+    static const std::string send = std::string{static_cast<char>(isc_info_svc_timeout), 4, 0} +
+                                    static_cast<char>(kQueryWaitSeconds) + std::string(3, '\0');
     return send;
 }
 
@@ -298,13 +306,13 @@ const std::string& TIBControlAndQueryService::LineQueryRequest() {
     return request;
 }
 
-std::string TIBControlAndQueryService::Query(const std::string& request) {
+std::string TIBControlAndQueryService::Query(const std::string& send, const std::string& request) {
     CheckActive();
+    if (send.size() > kMaxBlock) RaiseClientError(ClientErrorCode::ServiceRequestTooLong);
     const size_t size = static_cast<size_t>(std::clamp(buffer_size_, 16, 65535));
     auto answer = std::make_shared<std::string>(size, '\0');
     auto slot = std::make_shared<isc_svc_handle>(HandleRef());
-    CallWithin([slot, answer, request] {
-        const std::string& send = RunningQuerySend();
+    CallWithin([slot, answer, send, request] {
         if (ClientLibrary::ServiceQuery(
                 StatusVector(), slot.get(), nullptr, static_cast<unsigned short>(send.size()),
                 send.data(), static_cast<unsigned short>(request.size()), request.data(),
@@ -315,7 +323,7 @@ std::string TIBControlAndQueryService::Query(const std::string& request) {
 }
 
 bool TIBControlAndQueryService::IsServiceRunning() {
-    const std::string answer = Query(RunningQueryRequest());
+    const std::string answer = Query(RunningQuerySend(), RunningQueryRequest());
     // The item, then a 4-byte little-endian integer: 1 while the action runs, 0 once it ended.
     const auto* a = reinterpret_cast<const unsigned char*>(answer.data());
     if (a[0] != isc_info_svc_running) RaiseClientError(ClientErrorCode::ServiceAnswerUnknown);
@@ -325,18 +333,49 @@ bool TIBControlAndQueryService::IsServiceRunning() {
 
 std::string TIBControlAndQueryService::GetNextLine() {
     if (output_ended_) return {};
-    const std::string answer = Query(LineQueryRequest());
-    // The item, a 2-byte little-endian length, the line; then a flag when the wait ran out
-    // (isc_info_svc_timeout) or nothing was ready (isc_info_data_not_ready). An empty line
-    // without either flag is the end of the output: the action has ended.
+    const std::string answer = Query(LineQuerySend(), LineQueryItems());
+    // The items asked for, in their order, then isc_info_end: the line (the item, a 2-byte
+    // little-endian length, the text), followed by a flag when the wait ran out
+    // (isc_info_svc_timeout) or nothing was ready (isc_info_data_not_ready); for a fed restore
+    // the bytes the server takes now (the item, a 4-byte little-endian count). An empty line
+    // without a flag, and no bytes asked for, is the end of the output: the action has ended.
     const auto* a = reinterpret_cast<const unsigned char*>(answer.data());
-    if (a[0] != isc_info_svc_line) RaiseClientError(ClientErrorCode::ServiceAnswerUnknown);
-    const size_t length = a[1] | static_cast<size_t>(a[2]) << 8;
-    if (3 + length >= answer.size()) RaiseClientError(ClientErrorCode::ServiceAnswerUnknown);
-    const unsigned char after = a[3 + length];
-    if (length == 0 && after != isc_info_svc_timeout && after != isc_info_data_not_ready)
-        output_ended_ = true;
-    return answer.substr(3, length);
+    const size_t size = answer.size();
+    auto unknown = [] { RaiseClientError(ClientErrorCode::ServiceAnswerUnknown); };
+    std::string line;
+    bool has_line = false, waiting = false;
+    uint32_t asked = 0;
+    size_t at = 0;
+    for (; at < size && a[at] != isc_info_end; ++at) {
+        switch (a[at]) {
+            case isc_info_svc_line: {
+                if (at + 3 > size) unknown();
+                const size_t length = a[at + 1] | static_cast<size_t>(a[at + 2]) << 8;
+                if (at + 3 + length > size) unknown();
+                line = answer.substr(at + 3, length);
+                has_line = true;
+                at += 2 + length;
+                break;
+            }
+            case isc_info_svc_timeout:
+            case isc_info_data_not_ready:
+            case isc_info_truncated:
+                waiting = true;
+                break;
+            case isc_info_svc_stdin:
+                if (at + 5 > size) unknown();
+                asked = a[at + 1] | a[at + 2] << 8 | a[at + 3] << 16 |
+                        static_cast<uint32_t>(a[at + 4]) << 24;
+                at += 4;
+                break;
+            default:
+                unknown();
+        }
+    }
+    if (!has_line || at >= size) unknown();
+    StdinAsked(asked);
+    if (line.empty() && !waiting && asked == 0) output_ended_ = true;
+    return line;
 }
 
 void TIBBackupService::PrepareStartRequest() {
@@ -363,13 +402,74 @@ void TIBBackupService::PrepareStartRequest() {
     }
 }
 
+// A file of this machine, read piece by piece.
+class TIBRestoreService::TLocalFile {
+public:
+    explicit TLocalFile(const std::string& path) : path_(path) {
+        fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) Fail(errno);
+        struct stat st {};
+        if (fstat(fd_, &st) != 0) Fail(errno);
+        if (!S_ISREG(st.st_mode)) {
+            close(fd_);
+            throw EOSError(0, "cannot read " + path_ + ": not a regular file");
+        }
+    }
+    ~TLocalFile() {
+        if (fd_ >= 0) close(fd_);
+    }
+    TLocalFile(const TLocalFile&) = delete;
+    TLocalFile& operator=(const TLocalFile&) = delete;
+
+    // The next `most` bytes; fewer only at the end of the file.
+    std::string Read(size_t most) {
+        std::string piece(most, '\0');
+        size_t got = 0;
+        while (got < most) {
+            const ssize_t n = read(fd_, piece.data() + got, most - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) Fail(errno);
+            if (n == 0) break;
+            got += static_cast<size_t>(n);
+        }
+        piece.resize(got);
+        return piece;
+    }
+
+private:
+    [[noreturn]] void Fail(int error) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+        throw EOSError(error, "cannot read " + path_ + ": " + std::strerror(error));
+    }
+
+    std::string path_;
+    int fd_ = -1;
+};
+
+const size_t TIBRestoreService::kMostFedBytes = kMaxBlock - RunningQuerySend().size() - 3;
+
+TIBRestoreService::TIBRestoreService(TComponent* owner) : TIBBackupRestoreService(owner) {}
+TIBRestoreService::~TIBRestoreService() = default;
+
+void TIBRestoreService::FeedFrom(const std::string& local_file) {
+    feed_.reset();
+    asked_ = 0;
+    feed_ended_ = false;
+    if (!local_file.empty()) feed_ = std::make_unique<TLocalFile>(local_file);
+}
+
 void TIBRestoreService::PrepareStartRequest() {
     if (database_name_.empty()) RaiseClientError(ClientErrorCode::StartParamsMissing);
     SetAction(isc_action_svc_restore);
     start_params_.assign(1, static_cast<char>(isc_action_svc_restore));
     bool any_file = false;
+    if (feed_) {
+        AppendStringItem("stdin", isc_spb_bkp_file);
+        any_file = true;
+    }
     for (const std::string& line : backup_file_.Lines()) {
-        if (Trim(line).empty()) continue;
+        if (feed_ || Trim(line).empty()) continue;
         AppendStringItem(line, isc_spb_bkp_file);
         any_file = true;
     }
@@ -377,6 +477,24 @@ void TIBRestoreService::PrepareStartRequest() {
     AppendStringItem(database_name_, isc_spb_dbname);
     AppendIntegerItem(static_cast<int32_t>(options_), isc_spb_options);
     if (Verbose()) start_params_ += static_cast<char>(isc_spb_verbose);
+}
+
+std::string TIBRestoreService::LineQuerySend() {
+    std::string send = RunningQuerySend();
+    if (!FeedPending()) return send;
+    const std::string piece = feed_->Read(std::min<size_t>(asked_, kMostFedBytes));
+    asked_ = 0;
+    if (piece.empty()) feed_ended_ = true;
+    send += static_cast<char>(isc_info_svc_line);
+    send += static_cast<char>(piece.size() & 0xFF);
+    send += static_cast<char>((piece.size() >> 8) & 0xFF);
+    return send + piece;
+}
+
+const std::string& TIBRestoreService::LineQueryItems() const {
+    static const std::string fed{static_cast<char>(isc_info_svc_line),
+                                 static_cast<char>(isc_info_svc_stdin)};
+    return feed_ ? fed : LineQueryRequest();
 }
 
 }  // namespace qv

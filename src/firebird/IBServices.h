@@ -3,6 +3,7 @@
 // that builds and sends a backup start request.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "firebird/ClientWorker.h"
@@ -157,10 +158,15 @@ protected:
         action_ = action;
         output_ended_ = false;
     }
+    // What a line query sends and asks for; a restore fed by the client adds its data and asks
+    // how much more the server takes (StdinAsked hears the answer, 0 when it takes none).
+    virtual std::string LineQuerySend() { return RunningQuerySend(); }
+    virtual const std::string& LineQueryItems() const { return LineQueryRequest(); }
+    virtual void StdinAsked(uint32_t bytes) { (void)bytes; }
 
 private:
     // One query over the open attachment; the answer as the server wrote it.
-    std::string Query(const std::string& request);
+    std::string Query(const std::string& send, const std::string& request);
 
     int action_ = 0;
     bool output_ended_ = false;
@@ -223,9 +229,14 @@ using TRestoreOptions = uint32_t;  // OR of TRestoreOption bits
 
 // Restores backup files into a database on the server:
 // 02, each file (05 len16 name), database (6A len16 path), options (6C 4-byte), verbose (6B).
+// Or restores a file of this machine that the client feeds to the server: the one file named
+// is "stdin", every line query asks how many bytes the server takes now (isc_info_svc_stdin)
+// and the next one sends at most that many as its isc_info_svc_line item; an empty one tells
+// the restore the file has ended.
 class TIBRestoreService : public TIBBackupRestoreService {
 public:
-    explicit TIBRestoreService(TComponent* owner) : TIBBackupRestoreService(owner) {}
+    explicit TIBRestoreService(TComponent* owner);
+    ~TIBRestoreService() override;
 
     TStringList& BackupFile() { return backup_file_; }
     void SetBackupFile(const TStringList& value) { backup_file_.Assign(value); }
@@ -235,13 +246,34 @@ public:
     TRestoreOptions Options() const { return options_; }
     void SetOptions(TRestoreOptions value) { options_ = value; }
 
+    // Feeds the restore from `local_file` on this machine instead of BackupFile; "" feeds
+    // nothing. The file is opened at once: one this process cannot read raises EOSError with
+    // the reason ("cannot read <file>: <why>") before anything is sent.
+    void FeedFrom(const std::string& local_file);
+    bool Fed() const { return feed_ != nullptr; }
+    // Whether the server asked for bytes that the next line query will send.
+    bool FeedPending() const { return feed_ && asked_ > 0; }
+    // Whether the whole file has been sent, its end included.
+    bool FeedEnded() const { return feed_ended_; }
+    // The most bytes one line query carries: its send block holds at most 65 535 bytes, the
+    // wait item and the line item's head included.
+    static const size_t kMostFedBytes;
+
 protected:
     void PrepareStartRequest() override;
+    std::string LineQuerySend() override;
+    const std::string& LineQueryItems() const override;
+    void StdinAsked(uint32_t bytes) override { asked_ = bytes; }
 
 private:
+    class TLocalFile;
+
     TStringList backup_file_;
     std::string database_name_;
     TRestoreOptions options_ = CreateNewDB;
+    std::unique_ptr<TLocalFile> feed_;
+    uint32_t asked_ = 0;  // bytes the server takes now
+    bool feed_ended_ = false;
 };
 
 }  // namespace qv

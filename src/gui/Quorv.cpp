@@ -538,6 +538,7 @@ TBackupSettings TQuorvaneForm::CurrentSettings() const {
     s.time_mode = ComboBox4->currentIndex();
     s.verify = CheckBox2->isChecked();
     s.verify_dir = verify_dir_;
+    s.settings_id = SettingsId(places_.settings_file);
     return s;
 }
 

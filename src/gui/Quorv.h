@@ -120,17 +120,10 @@ public:
     bool FollowingBackup() const { return keeper_->Busy(); }
     // How often a followed backup is asked about (tests make it short).
     int follow_poll_ms = 1000;
-    // The longest the program waits, when it ends, for a followed backup's attachment to close.
-    static constexpr int kEndingDetachMs = TBackupRunner::kEndingDetachMs;
     // The armed schedule's record of the last minute it checked.
     TScheduleRecord& ScheduleRecord() { return keeper_->Record(); }
     // What a run reads: the settings as the controls hold them now.
     TBackupSettings CurrentSettings() const;
-
-    // The one-minute schedule keeps to the clock's minutes (see TMinuteAlignment).
-    int Timer1Delay() { return keeper_->NextDelay(); }
-    int Timer1EarlyBy() const { return keeper_->EarlyBy(); }
-    static constexpr int kEarlyWakeMs = TMinuteAlignment::kEarlyWakeMs;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -43,12 +43,19 @@ void FollowTimeZone() {
 
 }  // namespace
 
-LocalTime SystemClock::Now() const {
+ClockReading SystemClock::Read() const {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
     FollowTimeZone();
+    const int64_t utc_ms = static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    return {LocalTimeAt(utc_ms), utc_ms};
+}
+
+LocalTime LocalTimeAt(int64_t utc_ms) {
+    const int64_t floor_ms = utc_ms >= 0 ? utc_ms : utc_ms - 999;
+    const time_t secs = static_cast<time_t>(floor_ms / 1000);
     tm local{};
-    localtime_r(&ts.tv_sec, &local);
+    localtime_r(&secs, &local);
     LocalTime t;
     t.year = local.tm_year + 1900;
     t.month = local.tm_mon + 1;
@@ -56,8 +63,28 @@ LocalTime SystemClock::Now() const {
     t.hour = local.tm_hour;
     t.minute = local.tm_min;
     t.second = local.tm_sec > 59 ? 59 : local.tm_sec;  // a leap second stays in its minute
-    t.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
+    t.millisecond = static_cast<int>(utc_ms - static_cast<int64_t>(secs) * 1000);
     return t;
+}
+
+std::tm TmOfMinute(const LocalTime& t) {
+    std::tm c{};
+    c.tm_year = t.year - 1900;
+    c.tm_mon = t.month - 1;
+    c.tm_mday = t.day;
+    c.tm_hour = t.hour;
+    c.tm_min = t.minute;
+    c.tm_isdst = -1;
+    return c;
+}
+
+bool LocalMinuteExists(const LocalTime& t) {
+    std::tm c = TmOfMinute(t);
+    // mktime moves a minute the clock skipped to one it shows; an existing one comes back whole.
+    const time_t at = mktime(&c);
+    if (at == static_cast<time_t>(-1)) return false;
+    const LocalTime back = LocalTimeAt(static_cast<int64_t>(at) * 1000);
+    return SameMinute(back, t);
 }
 
 int DayNumber(int year, int month, int day) {

@@ -11,12 +11,12 @@
 
 namespace qv {
 
-namespace {
-
 std::string Env(const char* name) {
     const char* v = std::getenv(name);
     return v ? v : "";
 }
+
+namespace {
 
 std::string WithoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();

@@ -14,6 +14,9 @@
 
 namespace qv {
 
+// A variable of the process's environment; empty when unset.
+std::string Env(const char* name);
+
 // The environment the decision depends on: HOME and the XDG base directory variables.
 struct XdgEnvironment {
     std::string home;  // HOME, or the password database's home directory

@@ -129,8 +129,12 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, uns
               LockReplacement(path, fd);  // a file this process holds stays held
     ok = close(fd) == 0 && ok;
     if (ok) ok = rename(name.data(), path.c_str()) == 0;
+    const int reason = errno;  // the failed step's, for the caller's message
     ReplacementCommitted(path, ok);
-    if (!ok) unlink(name.data());
+    if (!ok) {
+        unlink(name.data());
+        errno = reason;
+    }
     return ok;
 }
 

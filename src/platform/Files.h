@@ -27,6 +27,7 @@ bool ReadWholeFile(const std::string& path, std::string* text, bool* exists);
 // synced, then renamed over it; on any failure the old file stays as it was. The new file keeps
 // an existing file's owner, group and mode less `drop_bits`; a file that did not exist gets
 // `new_mode`, and the directory's owner when root creates it in someone else's directory.
+// On failure errno says why.
 bool ReplaceFileAtomically(const std::string& path, const std::string& data, unsigned new_mode,
                            unsigned drop_bits = 0);
 

@@ -47,10 +47,6 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
 }
 
-bool EndsWith(std::string_view s, std::string_view suffix) {
-    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-
 std::optional<int32_t> ParseInt32(std::string_view s) {
     size_t i = 0;
     while (i < s.size() && s[i] == ' ') ++i;
@@ -96,6 +92,16 @@ std::string CutUtf8(std::string_view s, size_t max_bytes) {
     while (lead > 0 && (static_cast<unsigned char>(s[lead]) & 0xC0) == 0x80) --lead;
     if (lead < n || (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) n = lead;
     return std::string(s.substr(0, n));
+}
+
+std::string Fnv1aHex(std::string_view s, int digits) {
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : s) hash = (hash ^ c) * 1099511628211ull;
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (int shift = 60; shift >= 0 && static_cast<int>(hex.size()) < digits; shift -= 4)
+        hex += kHex[(hash >> shift) & 0xf];
+    return hex;
 }
 
 void TStringList::Add(std::string line) {

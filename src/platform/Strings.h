@@ -15,7 +15,6 @@ std::string TrimLeft(std::string_view s);
 std::string LowerAscii(std::string_view s);
 std::string UpperAscii(std::string_view s);
 bool StartsWith(std::string_view s, std::string_view prefix);
-bool EndsWith(std::string_view s, std::string_view suffix);
 
 // Parses a signed 32-bit integer the way the framework's StrToInt does: leading blanks, an
 // optional sign, decimal digits or "$" followed by hex digits (hex may use all 32 bits).
@@ -24,6 +23,10 @@ int32_t StrToInt(std::string_view s);  // raises EConvertError "'%s' is not a va
 
 // Cuts a UTF-8 text to at most max_bytes without splitting a character.
 std::string CutUtf8(std::string_view s, size_t max_bytes);
+
+// The leading `digits` (at most 16) lower-case hexadecimal digits of the text's 64-bit FNV-1a
+// hash: the same text gives the same digits in every build, on every machine.
+std::string Fnv1aHex(std::string_view s, int digits);
 
 // A list of lines with hooks around every change, like the framework's string list.
 class TStringList {

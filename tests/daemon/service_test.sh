@@ -36,6 +36,7 @@ check() {
   failed=$((failed + 1)); echo "FAIL: $1"
   for f in ${3:-}; do echo "--- $f"; tr -d '\r' <"$f"; done 2>&1
 }
+log_has() { tr -d '\r' <"$1" | grep -q "$2"; }  # log_has FILE PATTERN: lines without CR
 wait_for() { for _ in $(seq 1 ${2:-150}); do eval "$1" && return 0; sleep 0.1; done; return 1; }
 
 # The unit's command line for instance NAME, with the program and settings directory of the test.
@@ -54,7 +55,8 @@ config() {
   chgrp quorvane "$work/etc/$1.ini" && chmod "$2" "$work/etc/$1.ini"
   install -d -o firebird -g firebird -m 0770 "$bak/$1"
 }
-# start NAME [VAR=value...]: the instance with its unit's environment; sets $pid.
+# start NAME [VAR=value...]: the instance with its unit's environment, its clock at $start_at
+# (default 10:04:57, three seconds before a due minute); sets $pid.
 start() {
   local name=$1; shift
   local state=$work/state/$name run=$work/run/$name cred=$work/cred/$name
@@ -75,7 +77,7 @@ with open(sys.argv[2], "a") as out:
     CREDENTIALS_DIRECTORY="$cred" NOTIFY_SOCKET="$work/$name.sock" \
     JOURNAL_STREAM="$(stat -c %d:%i "$work/$name.journal")" \
     ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
-    "$@" "${as_service[@]}" env LD_PRELOAD="$faketime_lib" FAKETIME="@2026-12-07 10:04:57" \
+    "$@" "${as_service[@]}" env LD_PRELOAD="$faketime_lib" FAKETIME="@${start_at:-2026-12-07 10:04:57}" \
     FAKETIME_DONT_FAKE_MONOTONIC=1 FAKETIME_DISABLE_SHM=1 $(command_of "$name") \
     >>"$work/$name.journal" 2>"$work/$name.err" & pid=$!
   pids+=($pid)
@@ -86,6 +88,8 @@ journal() { sed 's/^\(<[0-9]>\)[0-9.]*:/\1/' "$work/$1.journal" | tr '\n' '|'; }
 # Two databases side by side: one whose backups work, one whose database is missing.
 config sales 0640 "$QV_FB_SAMPLE_DB"
 config broken 0644 /var/lib/firebird/3.0/data/quorvane/missing-$$.fdb
+# Saved by an editor that starts UTF-8 with a byte-order mark.
+printf '\xEF\xBB\xBF%s' "$(cat "$work/etc/broken.ini")" >"$work/etc/broken.ini"
 start sales WATCHDOG_USEC=2000000; sales=$pid
 start broken; broken=$pid
 # A third whose backup takes seconds: ended while the backup is followed.
@@ -108,6 +112,25 @@ check "the same settings twice: refused" \
   '[ $rc -eq 2 ] && [ $(wc -l <<<"$err") -eq 1 ] && grep -q "is kept by another process" <<<"$err"'
 check "the same settings twice: the log untouched" \
   '[ "$(cat "$work/state/sales/PROC_LOG.TXT")" = "$log_before" ]'
+# Root by hand, without the unit's directories: refused before anything is written.
+etc_before=$(ls -A "$work/etc")
+err=$(env -i ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
+      timeout -s KILL 20 "$work/bin/quorvaned" --config "$work/etc/sales.ini" 2>&1 >/dev/null); rc=$?
+check "root by hand beside the instance: refused, nothing written beside the settings" \
+  '[ $rc -eq 2 ] && grep -q "is kept by another process" <<<"$err" && [ "$(ls -A "$work/etc")" = "$etc_before" ]'
+out=$(env -i STATE_DIRECTORY="$work/state/sales" CREDENTIALS_DIRECTORY="$work/cred/sales" \
+      ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
+      "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/sales.ini" --backup-now 2>&1); rc=$?
+check "--backup-now beside the instance: refused, no run" \
+  '[ $rc -eq 2 ] && [ $(wc -l <<<"$out") -eq 1 ] && grep -q "is kept by another process" <<<"$out"'
+# A second settings file on the same server and backup directory: refused, naming the first.
+printf '[Para]\r\nSERVERNAME=LOCALHOST\r\nDATABASENAME=/other.fdb\r\nBACKUPDIR=%s/\r\n' "$bak/sales" >"$work/etc/twin.ini"
+chgrp quorvane "$work/etc/twin.ini" && chmod 0640 "$work/etc/twin.ini"
+err=$(env -i STATE_DIRECTORY="$work/state/bad" ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
+      "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/twin.ini" 2>&1 >/dev/null); rc=$?
+rm -f "$work/etc/twin.ini"
+check "two settings files on one backup directory: the second refused, naming the first" \
+  '[ $rc -eq 2 ] && grep -q "$work/etc/sales.ini names the same server and BACKUPDIR" <<<"$err"'
 
 check "sales: the due minute's backup completes and is verified" \
   "wait_for \"grep -q 驗證完成 '$work/state/sales/PROC_LOG.TXT' 2>/dev/null\" 100" "$work/sales.err"
@@ -122,7 +145,7 @@ rows=$(gbak -c -se localhost:service_mgr "$gbk" "$restored" -user SYSDBA -passwo
        echo 'SELECT COUNT(*) FROM T;' | isql-fb -q -user SYSDBA -password "$QV_FB_PASSWORD" "localhost:$restored" |
        tr -dc '0-9\n' | grep -m1 -E '^[0-9]+$')
 check "sales: the backup restores with every row" '[ "${rows:-0}" = "$QV_FB_SAMPLE_ROWS" ]'
-check "sales: the scratch database is gone" '[ ! -e "$gbk.verify.fdb" ] && [ -z "$(ls "$bak/sales" | grep -v "^1005.gbk$")" ]'
+check "sales: the scratch database is gone" '[ -z "$(ls "$bak/sales" | grep -v "^1005.gbk$")" ]'
 check "sales: the watchdog is fed" "wait_for \"grep -q WATCHDOG=1 '$work/sales.notify'\" 30"
 
 check "big: its backup is followed" \
@@ -132,6 +155,21 @@ check "big: SIGTERM while following ends it within 5 s, cleanly" \
   '[ $rc -eq 0 ] && [ $took -le 5 ] && [ "$(tail -2 "$work/big.journal" | sed "s/^\(<[0-9]>\)[0-9.]*:/\1/" | tr "\n" "|")" = "<6>程式結束時備份仍在進行$bak/big/1005.gbk|<6>系統結束|" ]' \
   "$work/big.journal"
 check "big: stopping told" 'grep -q "^STOPPING=1" "$work/big.notify"'
+# SIGHUP reads the settings again: the new schedule from then on, the old one kept when the
+# new file cannot work, and the service runs on.
+sed -i 's/^TIMEMODE=0/TIMEMODE=3/' "$work/etc/broken.ini"
+kill -HUP $broken
+check "broken: SIGHUP reloads the settings and uses the new schedule" \
+  "wait_for \"log_has '$work/state/broken/PROC_LOG.TXT' ':重新讀取設定$'\" &&
+   wait_for \"grep -q '^STATUS=.*下次備份 2026/12/07 11:00' '$work/broken.notify'\" && kill -0 $broken" \
+  "$work/broken.notify"
+cp "$work/etc/broken.ini" "$work/broken.ini.good"
+sed -i '/^SERVERNAME/d' "$work/etc/broken.ini"
+kill -HUP $broken
+check "broken: a reload that cannot work keeps the old settings, with the reason at err" \
+  "wait_for \"grep -q '^<3>[0-9.]*:重新讀取設定失敗，沿用原設定：.*SERVERNAME' '$work/broken.journal'\" && kill -0 $broken" \
+  "$work/broken.journal"
+cat "$work/broken.ini.good" >"$work/etc/broken.ini"
 end_pids "$sales" "$broken"
 check "sales: the lines with their priorities" \
   '[ "$(journal sales)" = "<6>程式執行|<6>備份條件符合|<6>開始備份$gbk|<6>備份結束...|<6>備份完成$gbk|<6>驗證完成$gbk|<6>系統結束|" ]' \
@@ -145,11 +183,25 @@ check "sales: ready, the status after the run, then stopping" \
 check "broken: a warning for its readable password, a failure line at err" \
   'grep -q "^<4>.*設定檔 $work/etc/broken.ini 含有密碼" "$work/broken.journal" &&
    grep -q -E "^<3>[0-9.]*:$failed_line" "$work/broken.journal" &&
-   [ $(grep -c "^<3>" "$work/broken.journal") -eq 1 ]' "$work/broken.journal"
+   [ $(grep -c -E "^<3>[0-9.]*:(備份失敗|資料庫 )" "$work/broken.journal") -eq 1 ]' "$work/broken.journal"
 check "broken: the status names the failure" \
   'grep -q -E "^STATUS=上次備份 2026/12/07 10:05 $failed_line" "$work/broken.notify"' \
   "$work/broken.notify"
 check "sales: no warning for a file only its group reads" '! grep -q "^<4>" "$work/sales.journal"'
+
+# A restart under another schedule (hourly, restarted at 10:37): the record of the old one
+# starts afresh, no minute of the new schedule is counted as missed and nothing is made up.
+sed -i 's/^TIMEMODE=0/TIMEMODE=3/' "$work/etc/sales.ini"
+seen=$(wc -l <"$work/state/sales/PROC_LOG.TXT")
+rm -f "$work/sales.sock" && : >"$work/sales.notify"
+start_at="2026-12-07 10:37:00" start sales; sales=$pid
+check "sales: a schedule changed across a restart invents no missed minute" \
+  "wait_for \"grep -q READY=1 '$work/sales.notify'\" && sleep 1 &&
+   tail -n +$((seen + 1)) '$work/state/sales/PROC_LOG.TXT' | grep -q 程式執行 &&
+   ! tail -n +$((seen + 1)) '$work/state/sales/PROC_LOG.TXT' | grep -q -E '錯過備份時間|備份條件符合'" \
+  "$work/state/sales/PROC_LOG.TXT"
+end_pids "$sales"
+sed -i 's/^TIMEMODE=3/TIMEMODE=0/' "$work/etc/sales.ini"
 
 # Bad command lines and settings: one line on stderr, exit 2, nothing written.
 install -d -o quorvane -g quorvane -m 0700 "$work/state/bad"
@@ -166,6 +218,21 @@ check "no settings file" 'refused "$work/state/bad" --backup-now && grep -q "no 
 check "a missing settings file" 'refused "$work/state/bad" --config "$work/etc/none.ini" && grep -q "cannot read" <<<"$err"'
 check "no database name" 'refused "$work/state/bad" --config "$work/etc/nodb.ini" && grep -q "DATABASENAME" <<<"$err"'
 check "a log directory it cannot write" 'refused "$work/state/locked" --config "$work/etc/sales.ini" && grep -q "cannot write the log" <<<"$err"'
+printf '[Para]\r\nSERVERNAME=localhost\r\nDATABASENAME=%s\r\nBACKUPDIR=\r\n' "$QV_FB_SAMPLE_DB" >"$work/etc/nodir.ini"
+chmod 0644 "$work/etc/nodir.ini"
+server_gbks() { ls /proc/"$(pgrep -x -o firebird)"/cwd/ 2>&1 | grep -c -E '^[0-9]{4}\.gbk$'; }
+server_cwd=$(server_gbks)
+check "an empty BACKUPDIR: refused, nothing reaches the server" \
+  'refused "$work/state/bad" --config "$work/etc/nodir.ini" --backup-now && grep -q "BACKUPDIR must be an absolute directory" <<<"$err" &&
+   [ "$(server_gbks)" = "$server_cwd" ]'
+rm -f "$work/etc/nodir.ini"
+# A fatal start-up line goes to the journal at err.
+: >"$work/fatal.err"
+env -i JOURNAL_STREAM="$(stat -c %d:%i "$work/fatal.err")" ASAN_OPTIONS="$ASAN_OPTIONS" \
+  LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$work/bin/quorvaned" --config "$work/etc/nodb.ini" 2>>"$work/fatal.err"
+check "a fatal start-up line reaches the journal at err" 'grep -q "^<3>quorvaned: .*DATABASENAME" "$work/fatal.err"'
+check "--help and --version" \
+  '"$work/bin/quorvaned" --help | grep -q "^Usage: quorvaned --config FILE" && "$work/bin/quorvaned" --version | grep -q "^quorvaned [0-9]"'
 
 # One backup now, for cron: exit 0 when it completes, 1 when it fails.
 now() {  # now NAME: sets $rc and $out
@@ -184,20 +251,46 @@ cp -p "$work/cred/sales/password" "$work/cred/noscratch/"
 now noscratch
 check "--backup-now: a verification that fails exits 1" \
   '[ $rc -eq 1 ] && grep -q ":備份完成$bak/noscratch/" <<<"$out" &&
-   grep -q ":驗證失敗$bak/noscratch/[0-9]*.gbk:I/O error during \"open O_CREAT\" operation for file \"/[0-9]*.gbk.verify.fdb\".*Permission denied" <<<"$out"' 
+   grep -q ":驗證失敗$bak/noscratch/[0-9]*.gbk:I/O error during \"open O_CREAT\" operation for file \"/$(basename "$QV_FB_SAMPLE_DB" .fdb)\.[0-9a-f]\{8\}\.verify\.fdb\".*Permission denied" <<<"$out"' 
 
-# Any backup file on the server, checked with one command.
+# Any backup file, checked with one command on the database server: the file is read here and
+# fed to the server, never opened by the server itself (a cut one would make it write into its
+# descriptor 1). The scratch databases go to VERIFYDIR.
+config fed 0640 "$QV_FB_SAMPLE_DB" "VERIFYDIR=$bak/fed\r\n"
+install -d -o quorvane -g quorvane -m 0700 "$work/state/fed" "$work/cred/fed"
+cp -p "$work/cred/sales/password" "$work/cred/fed/"
+install -d -m 0755 "$work/files"
+install -m 0644 "$gbk" "$work/files/whole.gbk"
+head -c 50000 "$gbk" >"$work/files/cut.gbk" && chmod 0644 "$work/files/cut.gbk"
+verify_cmd=(env -i STATE_DIRECTORY="$work/state/fed" CREDENTIALS_DIRECTORY="$work/cred/fed"
+            ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}"
+            "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/fed.ini" --verify)
 verify() {  # verify FILE: sets $rc and $out
-  out=$(env -i STATE_DIRECTORY="$work/state/sales" CREDENTIALS_DIRECTORY="$work/cred/sales" \
-        ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
-        "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/sales.ini" --verify "$1" 2>&1); rc=$?
+  out=$("${verify_cmd[@]}" "$1" 2>&1); rc=$?
 }
-verify "$gbk"
-check "--verify: a complete backup exits 0" '[ $rc -eq 0 ] && grep -q ":驗證完成$gbk$" <<<"$out"'
-head -c 50000 "$gbk" >"$bak/sales/cut.gbk" && chown firebird:firebird "$bak/sales/cut.gbk"
-verify "$bak/sales/cut.gbk"
-check "--verify: a file cut short exits 1" '[ $rc -eq 1 ] && grep -q ":驗證失敗$bak/sales/cut.gbk:備份檔不完整$" <<<"$out"'
-check "--verify: no scratch database left" '[ -z "$(ls "$bak/sales" | grep verify)" ]'
+scratch_left() { ls "$bak/fed" | grep verify; }
+verify "$work/files/whole.gbk"
+check "--verify: a complete backup exits 0" '[ $rc -eq 0 ] && grep -q ":驗證完成$work/files/whole.gbk$" <<<"$out"'
+verify "$work/files/cut.gbk"
+check "--verify: a file cut short exits 1" '[ $rc -eq 1 ] && grep -q ":驗證失敗$work/files/cut.gbk:備份檔不完整$" <<<"$out"'
+check "--verify: no scratch database left" '[ -z "$(scratch_left)" ]'
+log_before=$(cat "$work/state/fed/PROC_LOG.TXT")
+err=$("${verify_cmd[@]}" "$gbk" 2>&1 >/dev/null); rc=$?
+check "--verify: a file it cannot read is refused before the server is asked, with what to do" \
+  '[ $rc -eq 2 ] && [ $(wc -l <<<"$err") -eq 1 ] && grep -q "cannot read $gbk: Permission denied" <<<"$err" &&
+   grep -q "run it on the database server" <<<"$err" && [ "$(cat "$work/state/fed/PROC_LOG.TXT")" = "$log_before" ]' 
+# Stopped while it restores a big backup: the restore ends with its connection and the scratch
+# database is dropped, well within the unit's stop time (15 s).
+gbak -b -se localhost:service_mgr "$QV_FB_BIG_DB" "$bak/fed/big.gbk" -user SYSDBA -password "$QV_FB_PASSWORD" &&
+  install -m 0644 "$bak/fed/big.gbk" "$work/files/big.gbk" && rm -f "$bak/fed/big.gbk"
+"${verify_cmd[@]}" "$work/files/big.gbk" >"$work/fed.out" 2>&1 & verifying=$!
+pids+=($verifying)
+check "--verify: a big backup's restore has begun" 'wait_for "[ -n \"\$(scratch_left)\" ]" 300' "$work/fed.out"
+sleep 1
+SECONDS=0; kill -TERM $verifying; wait $verifying; rc=$?; took=$SECONDS
+check "--verify: SIGTERM during it ends it within 10 s with its line" \
+  '[ $rc -ne 0 ] && [ $took -le 10 ] && tail -1 "$work/fed.out" | grep -q ":程式結束時驗證仍在進行$work/files/big.gbk$"' "$work/fed.out"
+check "--verify: SIGTERM leaves no scratch database" '[ -z "$(scratch_left)" ]'
 
 left=$(programs_left "$work")
 check "nothing left running" '[ -z "$left" ]'

@@ -1,5 +1,7 @@
 #pragma once
-// A clock the test sets and moves.
+// A clock the test sets and moves. It keeps a moment (milliseconds since the epoch) and shows it
+// in the process's real zone, so a test that sets TZ (and calls tzset) sees that zone's
+// daylight saving.
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -10,15 +12,13 @@ namespace qv {
 
 class FakeClock : public IClock {
 public:
-    LocalTime now;
-    LocalTime Now() const override {
-        if (!running_) return now;
-        FakeClock moved = *this;
-        moved.running_ = false;
-        moved.Advance(std::chrono::duration_cast<std::chrono::milliseconds>(
-                          std::chrono::steady_clock::now() - started_)
-                          .count());
-        return moved.now;
+    ClockReading Read() const override {
+        int64_t ms = utc_ms_;
+        if (running_)
+            ms += std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - started_)
+                      .count();
+        return {LocalTimeAt(ms), ms};
     }
     // From now on the clock moves with real time, starting at the moment set.
     void Run() {
@@ -26,28 +26,37 @@ public:
         started_ = std::chrono::steady_clock::now();
     }
 
+    // A local time in the process's zone (a minute the zone skips or shows twice is taken as
+    // mktime takes it: tests of those days use SetUtc).
     void Set(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
-        running_ = false;
-        now = {y, mo, d, h, mi, s, ms};
+        tm t = Fields(y, mo, d, h, mi, s);
+        t.tm_isdst = -1;
+        Stop(static_cast<int64_t>(mktime(&t)) * 1000 + ms);
     }
-    // Moves the clock by ms milliseconds (negative moves it back), across days and months.
-    void Advance(int64_t ms) {
-        tm t{};
-        t.tm_year = now.year - 1900;
-        t.tm_mon = now.month - 1;
-        t.tm_mday = now.day;
-        t.tm_hour = now.hour;
-        t.tm_min = now.minute;
-        t.tm_sec = now.second;
-        int64_t total = static_cast<int64_t>(timegm(&t)) * 1000 + now.millisecond + ms;
-        time_t secs = static_cast<time_t>(total >= 0 ? total / 1000 : (total - 999) / 1000);
-        int64_t rem = total - static_cast<int64_t>(secs) * 1000;
-        gmtime_r(&secs, &t);
-        now = {t.tm_year + 1900, t.tm_mon + 1,         t.tm_mday, t.tm_hour, t.tm_min,
-               t.tm_sec,         static_cast<int>(rem)};
+    void SetUtc(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
+        tm t = Fields(y, mo, d, h, mi, s);
+        Stop(static_cast<int64_t>(timegm(&t)) * 1000 + ms);
     }
+    // Moves the clock by ms milliseconds (negative moves it back).
+    void Advance(int64_t ms) { utc_ms_ += ms; }
 
 private:
+    static tm Fields(int y, int mo, int d, int h, int mi, int s) {
+        tm t{};
+        t.tm_year = y - 1900;
+        t.tm_mon = mo - 1;
+        t.tm_mday = d;
+        t.tm_hour = h;
+        t.tm_min = mi;
+        t.tm_sec = s;
+        return t;
+    }
+    void Stop(int64_t utc_ms) {
+        running_ = false;
+        utc_ms_ = utc_ms;
+    }
+
+    int64_t utc_ms_ = 946684800000;  // 2000-01-01 00:00 UTC
     bool running_ = false;
     std::chrono::steady_clock::time_point started_;
 };

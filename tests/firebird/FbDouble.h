@@ -25,13 +25,14 @@ public:
         hook_ = reinterpret_cast<fbd_hook_signals_on_attach_fn>(
             dlsym(handle_, "fbd_hook_signals_on_attach"));
         hooked_ = reinterpret_cast<fbd_signals_hooked_fn>(dlsym(handle_, "fbd_signals_hooked"));
+        stdin_ = reinterpret_cast<fbd_stdin_fn>(dlsym(handle_, "fbd_stdin"));
     }
     ~FbDouble() {
         if (handle_) dlclose(handle_);
     }
     bool ok() const {
         return handle_ && reset_ && script_ && count_ && call_ && open_ && stall_ && hook_ &&
-               hooked_;
+               hooked_ && stdin_;
     }
 
     void Reset() { reset_(); }
@@ -51,6 +52,9 @@ public:
         const char* text = line.c_str();
         script_("isc_service_query", 0, 0, 0, &text, 1);
     }
+    // The next query that asks isc_info_svc_stdin answers that the restore takes this many
+    // bytes now (none scripted: 0).
+    void Stdin(uint32_t bytes) { stdin_(bytes); }
     // The next call of fn answers ms late.
     void Stall(const char* fn, int ms) { stall_(fn, ms); }
     // The next attach hooks SIGINT and SIGTERM, as the real library's first attachment does.
@@ -90,6 +94,7 @@ private:
     fbd_stall_fn stall_ = nullptr;
     fbd_hook_signals_on_attach_fn hook_ = nullptr;
     fbd_signals_hooked_fn hooked_ = nullptr;
+    fbd_stdin_fn stdin_ = nullptr;
 };
 
 // Bytes written as a readable list, for comparisons that show where they differ.

@@ -396,8 +396,8 @@ TEST_F(ServiceTest, FollowerReportsTheOutcomeAndDetaches) {
     EXPECT_EQ(names, (std::vector<std::string>{"isc_service_attach", "isc_service_query",
                                                "isc_service_query", "isc_service_query",
                                                "isc_service_query", "isc_service_detach"}));
-    EXPECT_EQ(Bytes(calls[1].data), (std::vector<int>{64, 1, 0, 0, 0}));  // wait at most 1 s
-    EXPECT_EQ(Bytes(calls[1].spb), (std::vector<int>{67}));               // isc_info_svc_running
+    EXPECT_EQ(Bytes(calls[1].data), (std::vector<int>{64, 4, 0, 1, 0, 0, 0}));  // wait at most 1 s
+    EXPECT_EQ(Bytes(calls[1].spb), (std::vector<int>{67}));  // isc_info_svc_running
     EXPECT_EQ(calls[1].handle_in, calls[0].handle_in + 1001);
     EXPECT_EQ(dbl->OpenHandles(), 0);
 
@@ -501,16 +501,110 @@ TEST_F(ServiceTest, RestoreRequestNeedsAFileAndADatabase) {
     EXPECT_EQ(dbl->Names(), std::vector<std::string>{"isc_service_attach"});
 }
 
-TEST(ScratchDatabase, NameBesideTheBackupOrInTheGivenDirectory) {
-    EXPECT_EQ(ScratchDatabasePath("/var/bak/Day07.gbk", ""), "/var/bak/Day07.gbk.verify.fdb");
-    EXPECT_EQ(ScratchDatabasePath("/var/bak/Day07.gbk", "/scratch"),
-              "/scratch/Day07.gbk.verify.fdb");
-    EXPECT_EQ(ScratchDatabasePath("/var/bak/Day07.gbk", "/scratch/"),
-              "/scratch/Day07.gbk.verify.fdb");
-    EXPECT_EQ(ScratchDatabasePath("D:\\bak\\Day07.gbk", ""), "D:\\bak\\Day07.gbk.verify.fdb");
-    EXPECT_EQ(ScratchDatabasePath("D:\\bak\\Day07.gbk", "E:\\tmp"),
-              "E:\\tmp\\Day07.gbk.verify.fdb");
-    EXPECT_EQ(ScratchDatabasePath("Day07.gbk", ""), "Day07.gbk.verify.fdb");
+// A restore fed from a file of this machine: "stdin" as its one file, every query asks how
+// much the server takes, the next sends at most that much (and at most what fits a 65 535-byte
+// send block), then an empty item for the file's end.
+TEST_F(ServiceTest, RestoreFedFromALocalFile) {
+    char path[] = "/tmp/qv-fed-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    std::string bytes(70000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 % 251);
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+    TIBRestoreService restore(nullptr);
+    restore.SetLoginPrompt(false);
+    restore.SetProtocol(TProtocol::Local);
+    restore.BackupFile().Add("/server/side.gbk");  // not sent when fed
+    restore.SetDatabaseName("/d/x.fdb");
+    restore.SetOptions(CreateNewDB | Replace);
+    restore.SetVerbose(true);
+    restore.FeedFrom(path);
+    std::remove(path);  // read through the open file from now on
+    restore.SetActive(true);
+    restore.ServiceStart();
+    dbl->Running(1);  // q1: nothing to read yet; asks for 256 KB
+    dbl->Stdin(262144);
+    dbl->Output("gbak:opened file stdin ");  // q2 brings 65 525 bytes; asks again
+    dbl->Stdin(262144);
+    dbl->Running(1);  // q3 brings the last 4 475; asks again
+    dbl->Stdin(100);
+    dbl->Output("gbak:finishing, closing, and going home ");  // q4 tells the end; asks nothing
+    std::vector<std::string> lines;
+    while (!restore.OutputEnded()) lines.push_back(restore.GetNextLine());  // q5: ended
+    EXPECT_TRUE(restore.FeedEnded());
+    EXPECT_EQ(lines, (std::vector<std::string>{"", "gbak:opened file stdin ", "",
+                                               "gbak:finishing, closing, and going home ", ""}));
+    auto calls = dbl->ServiceCalls();
+    ASSERT_EQ(calls.size(), 7u);
+    EXPECT_EQ(Bytes(calls[1].data), Cat({{0x02, 0x05, 5, 0},
+                                         Bytes("stdin"),
+                                         {0x6A, 8, 0},
+                                         Bytes("/d/x.fdb"),
+                                         {0x6C, 0x00, 0x30, 0x00, 0x00, 0x6B}}));
+    const std::vector<int> wait{64, 4, 0, 1, 0, 0, 0};
+    EXPECT_EQ(Bytes(calls[2].data), wait);
+    EXPECT_EQ(calls[3].data.size(), 65535u);
+    EXPECT_EQ(Bytes(calls[3].data), Cat({wait, {62, 0xF5, 0xFF}, Bytes(bytes.substr(0, 65525))}));
+    EXPECT_EQ(Bytes(calls[4].data), Cat({wait, {62, 0x7B, 0x11}, Bytes(bytes.substr(65525))}));
+    EXPECT_EQ(Bytes(calls[5].data), Cat({wait, {62, 0, 0}}));
+    EXPECT_EQ(Bytes(calls[6].data), wait);
+    for (int i = 2; i <= 6; ++i)
+        EXPECT_EQ(Bytes(calls[i].spb), (std::vector<int>{62, 78})) << i;  // line, stdin
+}
+
+TEST_F(ServiceTest, AFedRestoreSendsNoMoreThanAskedAndRefusesAFileItCannotRead) {
+    TIBRestoreService restore(nullptr);
+    restore.SetLoginPrompt(false);
+    restore.SetProtocol(TProtocol::Local);
+    EXPECT_EQ(Raised<EOSError>([&] { restore.FeedFrom("/nonexistent/x.gbk"); }),
+              "cannot read /nonexistent/x.gbk: No such file or directory");
+    EXPECT_EQ(Raised<EOSError>([&] { restore.FeedFrom("/tmp"); }),
+              "cannot read /tmp: not a regular file");
+    EXPECT_FALSE(restore.Fed());
+    restore.FeedFrom("/proc/self/exe");  // the test program itself: readable, and long
+    restore.SetDatabaseName("/d/x.fdb");
+    restore.SetActive(true);
+    restore.ServiceStart();
+    dbl->Running(1);
+    dbl->Stdin(100);
+    restore.GetNextLine();
+    EXPECT_TRUE(restore.FeedPending());
+    restore.GetNextLine();
+    EXPECT_FALSE(restore.FeedEnded());
+    auto calls = dbl->ServiceCalls();
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls[3].data.size(), 7u + 3u + 100u);
+}
+
+// One name per settings file, whatever the backup file is called: every run of one settings
+// file replaces what a killed one left, and no two settings files share one.
+TEST(ScratchDatabase, NamedForTheDatabaseAndTheSettingsFile) {
+    TVerifyRequest r;
+    r.database = "/data/sales.fdb";
+    r.backup_file = "/var/bak/Day07.gbk";
+    r.settings_id = "0badc0de";
+    EXPECT_EQ(ScratchDatabasePath(r), "/var/bak/sales.0badc0de.verify.fdb");
+    r.backup_file = "/var/bak/1005.gbk";
+    EXPECT_EQ(ScratchDatabasePath(r), "/var/bak/sales.0badc0de.verify.fdb");
+    r.scratch_dir = "/scratch";
+    EXPECT_EQ(ScratchDatabasePath(r), "/scratch/sales.0badc0de.verify.fdb");
+    r.scratch_dir = "/scratch/";
+    EXPECT_EQ(ScratchDatabasePath(r), "/scratch/sales.0badc0de.verify.fdb");
+    r.settings_id = "1234abcd";
+    EXPECT_EQ(ScratchDatabasePath(r), "/scratch/sales.1234abcd.verify.fdb");
+    r = {};
+    r.database = "D:\\data\\STOCK.FDB";
+    r.backup_file = "D:\\bak\\Day07.gbk";
+    EXPECT_EQ(ScratchDatabasePath(r), "D:\\bak\\STOCK.verify.fdb");
+    r.scratch_dir = "E:\\tmp";
+    EXPECT_EQ(ScratchDatabasePath(r), "E:\\tmp\\STOCK.verify.fdb");
+    r = {};
+    r.database = "employee";  // an alias
+    r.backup_file = "Day07.gbk";
+    EXPECT_EQ(ScratchDatabasePath(r), "employee.verify.fdb");
+    r.database = "";
+    EXPECT_EQ(ScratchDatabasePath(r), "quorvane.verify.fdb");
 }
 
 TEST(ScratchDatabase, RestoreFinishedByTextOrByNumber) {
@@ -525,6 +619,10 @@ TEST(ScratchDatabase, RestoreFinishedByTextOrByNumber) {
 
 class VerifyTest : public ServiceTest {
 protected:
+    void TearDown() override {
+        for (const std::string& file : made_) std::remove(file.c_str());
+        ServiceTest::TearDown();
+    }
     TVerifyRequest Request() {
         TVerifyRequest r;
         r.server_name = "localhost";
@@ -532,7 +630,21 @@ protected:
         r.password = "tidewater";
         r.database = "/var/lib/firebird/data/t.fdb";
         r.backup_file = "/var/bak/Day07.gbk";
+        r.settings_id = "0badc0de";
         r.call_timeout_ms = 200;
+        r.drop_wait_ms = 300;
+        return r;
+    }
+    // A request that feeds a file of this machine holding `bytes`.
+    TVerifyRequest FedRequest(const std::string& bytes) {
+        char path[] = "/tmp/qv-verify-XXXXXX";
+        const int fd = mkstemp(path);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        close(fd);
+        made_.push_back(path);
+        TVerifyRequest r = Request();
+        r.backup_file = r.local_file = path;
         return r;
     }
     // Runs a verification to its end: the outcomes reported (one expected).
@@ -554,7 +666,20 @@ protected:
         dbl->Output("gbak:finishing, closing, and going home ");
         dbl->Output("gbak:adjusting the ONLINE and FORCED WRITES flags ");
     }
-    const std::string scratch = "/var/bak/Day07.gbk.verify.fdb";
+    // A fed restore's first queries: the first asks for data, the next brings all of it and
+    // is asked for more, the third sends the end; what that third query answers is scripted
+    // by the caller.
+    void FeedAll() {
+        dbl->Running(1);
+        dbl->Stdin(4096);
+        dbl->Output("gbak:opened file stdin ");
+        dbl->Stdin(4096);
+    }
+    static size_t Count(const std::vector<std::string>& names, const char* name) {
+        return static_cast<size_t>(std::count(names.begin(), names.end(), name));
+    }
+    const std::string scratch = "/var/bak/t.0badc0de.verify.fdb";
+    std::vector<std::string> made_;  // the files fed, removed at the end
 };
 
 TEST_F(VerifyTest, RestoresFollowsTheOutputToItsEndThenAttachesAndDrops) {
@@ -573,11 +698,11 @@ TEST_F(VerifyTest, RestoresFollowsTheOutputToItsEndThenAttachesAndDrops) {
     // Restore: the file, the scratch database, create and replace, verbose; nothing else.
     EXPECT_EQ(Bytes(calls[1].data), Cat({{0x02, 0x05, 18, 0},
                                          Bytes("/var/bak/Day07.gbk"),
-                                         {0x6A, 29, 0},
+                                         {0x6A, 30, 0},
                                          Bytes(scratch),
                                          {0x6C, 0x00, 0x30, 0x00, 0x00, 0x6B}}));
-    EXPECT_EQ(Bytes(calls[2].data), (std::vector<int>{64, 1, 0, 0, 0}));  // wait at most 1 s
-    EXPECT_EQ(Bytes(calls[2].spb), (std::vector<int>{62}));               // isc_info_svc_line
+    EXPECT_EQ(Bytes(calls[2].data), (std::vector<int>{64, 4, 0, 1, 0, 0, 0}));  // wait at most 1 s
+    EXPECT_EQ(Bytes(calls[2].spb), (std::vector<int>{62}));                     // isc_info_svc_line
     EXPECT_EQ(calls[8].data, "localhost:" + scratch);
     EXPECT_EQ(Bytes(calls[8].spb),
               Cat({{0x01, 0x1C, 0x06}, Bytes("SYSDBA"), {0x1D, 0x09}, Bytes("tidewater")}));
@@ -585,86 +710,184 @@ TEST_F(VerifyTest, RestoresFollowsTheOutputToItsEndThenAttachesAndDrops) {
     EXPECT_EQ(dbl->OpenHandles(), 0);
 }
 
+// A file of this machine goes to the server whole, as the restore's standard input; the
+// scratch database goes beside it (its directory as the server sees it).
+TEST_F(VerifyTest, AFedFileIsSentWholeAndTheEndTold) {
+    const std::string bytes(3000, 'b');
+    const TVerifyRequest r = FedRequest(bytes);
+    FeedAll();
+    dbl->Output("gbak:finishing, closing, and going home ");
+    auto seen = Verify(r);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_TRUE(seen[0].succeeded) << seen[0].message;
+    auto calls = dbl->ClientCalls();
+    ASSERT_EQ(calls.size(), 9u);
+    const std::string fed_scratch = "/tmp/t.0badc0de.verify.fdb";
+    EXPECT_EQ(Bytes(calls[1].data), Cat({{0x02, 0x05, 5, 0},
+                                         Bytes("stdin"),
+                                         {0x6A, 26, 0},
+                                         Bytes(fed_scratch),
+                                         {0x6C, 0x00, 0x30, 0x00, 0x00, 0x6B}}));
+    const std::vector<int> wait{64, 4, 0, 1, 0, 0, 0};
+    EXPECT_EQ(Bytes(calls[2].data), wait);
+    EXPECT_EQ(Bytes(calls[3].data), Cat({wait, {62, 0xB8, 0x0B}, Bytes(bytes)}));
+    EXPECT_EQ(Bytes(calls[4].data), Cat({wait, {62, 0, 0}}));  // the end of the file
+    EXPECT_EQ(Bytes(calls[2].spb), (std::vector<int>{62, 78}));
+    EXPECT_EQ(Bytes(calls[5].data), wait);  // the output has ended
+    EXPECT_EQ(calls[7].data, "localhost:" + fed_scratch);
+    EXPECT_EQ(calls[8].name, "isc_drop_database");
+    EXPECT_EQ(dbl->OpenHandles(), 0);
+}
+
 TEST_F(VerifyTest, OutcomesOfTheServersAnswers) {
     const std::vector<std::string> failed_restore{"expected backup description record",
                                                   "Exiting before completion due to errors"};
+    const std::vector<std::string> read_error{"Unexpected I/O error while reading from backup file",
+                                              "Exiting before completion due to errors"};
     struct Case {
         const char* what;
+        bool fed;
         std::function<void()> script;
         bool succeeded;
         std::string message;
-        bool drops;  // the scratch database is attached and dropped afterwards
+        size_t drops;           // attempts to drop the scratch database afterwards
+        bool at_least = false;  // or more: retried until the wait ran out
     } cases[] = {
-        {"closing message by number",
-         [&] { dbl->Output("can't format message 12:88 -- message text not found"); }, true, "",
-         true},
-        {"a quiet end before the closing message",
+        {"closing message by number", false,
+         [&] { dbl->Output("can't format message 12:88 -- message text not found"); }, true, "", 1},
+        {"a quiet end before the closing message", false,
          [&] {
              dbl->Output("gbak:restoring data for table T ");
              dbl->Fail("isc_attach_database", 335544344, -902, {"gone"});  // nothing to drop
          },
-         false, kBackupIncomplete, false},
-        {"the restore's failure status",
+         false, kBackupIncomplete, 0},
+        {"the restore's failure status", false,
          [&] { dbl->Fail("isc_service_query", 336330835, -901, failed_restore); }, false,
-         "expected backup description record\r\nExiting before completion due to errors", true},
-        {"a database that cannot be attached after the end",
+         "expected backup description record\r\nExiting before completion due to errors", 1},
+        {"a database that cannot be attached after the end", false,
          [&] {
              CompleteOutput();
              dbl->Fail("isc_attach_database", 335544335, -902, {"database file appears corrupt"});
          },
-         false, "database file appears corrupt", false},
-        {"a drop refused",
+         false, "database file appears corrupt", 0},
+        {"a drop refused once while the server still holds the database", false,
          [&] {
              CompleteOutput();
              dbl->Fail("isc_drop_database", 335544510, -901,
                        {"lock time-out on wait transaction", "object is in use"});
          },
-         false, "lock time-out on wait transaction\r\nobject is in use", true},
+         true, "", 2},
+        {"a drop refused for longer than the wait", false,
+         [&] {
+             CompleteOutput();
+             for (int i = 0; i < 20; ++i)
+                 dbl->Fail("isc_drop_database", 335544510, -901,
+                           {"lock time-out on wait transaction", "object is in use"});
+         },
+         false, "lock time-out on wait transaction\r\nobject is in use", 2, true},
+        {"a fed file that ends before the backup does", true,
+         [&] {
+             FeedAll();
+             dbl->Fail("isc_service_query", kRestoreReadError, -901, read_error);
+         },
+         false, kBackupIncomplete, 1},
+        {"the same status before the end was sent is the server's", true,
+         [&] {
+             dbl->Running(1);
+             dbl->Stdin(4096);
+             dbl->Fail("isc_service_query", kRestoreReadError, -901, read_error);
+         },
+         false,
+         "Unexpected I/O error while reading from backup file\r\nExiting before completion due "
+         "to errors",
+         1},
+        {"a fed file that is not a backup", true,
+         [&] {
+             dbl->Running(1);
+             dbl->Stdin(4096);
+             dbl->Fail("isc_service_query", 336330797, -901, failed_restore);
+         },
+         false, "expected backup description record\r\nExiting before completion due to errors", 1},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.what);
         dbl->Reset();
         c.script();
-        auto seen = Verify(Request());
+        auto seen = Verify(c.fed ? FedRequest("backup bytes") : Request());
         ASSERT_EQ(seen.size(), 1u);
         EXPECT_EQ(seen[0].succeeded, c.succeeded);
         EXPECT_EQ(seen[0].message, c.message);
-        auto names = dbl->ClientNames();
-        const bool dropped = std::count(names.begin(), names.end(), "isc_drop_database") > 0;
-        EXPECT_EQ(dropped, c.drops);
+        const size_t drops = Count(dbl->ClientNames(), "isc_drop_database");
+        if (c.at_least)
+            EXPECT_GE(drops, c.drops);
+        else
+            EXPECT_EQ(drops, c.drops);
         EXPECT_EQ(dbl->OpenHandles(), 0);
     }
 }
 
-// The database itself is never restored over (the backup file cannot be: the scratch name is
-// the backup's own name and more).
-TEST_F(VerifyTest, TheScratchNameIsNeverTheDatabase) {
-    for (const char* database :
-         {"/var/bak//Day07.gbk.verify.fdb", "/data/./Day07.gbk.verify.fdb"}) {
-        TVerifyRequest r = Request();
-        r.database = database;
-        r.scratch_dir = database[1] == 'd' ? "/data/" : "";
-        auto seen = Verify(r);
-        ASSERT_EQ(seen.size(), 1u);
-        EXPECT_FALSE(seen[0].succeeded);
-        EXPECT_EQ(seen[0].message, kScratchNameTaken);
-    }
+// The database itself, or the backup file, is never restored over.
+TEST_F(VerifyTest, TheScratchNameIsNeverTheBackupFile) {
+    TVerifyRequest r = Request();
+    r.backup_file = "/var/bak/./t.0badc0de.verify.fdb";
+    auto seen = Verify(r);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_FALSE(seen[0].succeeded);
+    EXPECT_EQ(seen[0].message, kScratchNameTaken);
     EXPECT_TRUE(dbl->ClientCalls().empty());  // nothing restored
 }
 
-TEST_F(VerifyTest, StopEndsAVerificationThatRunsOnWithoutAnOutcome) {
+TEST_F(VerifyTest, AFileThisProcessCannotReadIsRefusedBeforeTheServerIsAsked) {
+    TVerifyRequest r = Request();
+    r.local_file = "/nonexistent/Day07.gbk";
+    auto seen = Verify(r);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].message, "cannot read /nonexistent/Day07.gbk: No such file or directory");
+    EXPECT_TRUE(dbl->ClientCalls().empty());
+}
+
+// Stopped while the restore runs: no outcome; its connection is closed (which ends a fed
+// restore) and the scratch database dropped, waiting while the server still keeps it shut
+// (a restore that reads its file on the server goes on to its end).
+TEST_F(VerifyTest, StopEndsTheRestoreAndDropsTheScratchDatabase) {
     dbl->Running(100000);
+    for (int i = 0; i < 3; ++i)
+        dbl->Fail("isc_attach_database", 335544528, -901,
+                  {"database /var/bak/t.0badc0de.verify.fdb shutdown"});
     std::atomic<int> reports{0};
-    TBackupVerifier verifier(Request(), [&](const TVerifyOutcome&) { ++reports; });
+    TVerifyRequest r = Request();
+    r.drop_wait_ms = 2000;
+    TBackupVerifier verifier(r, [&](const TVerifyOutcome&) { ++reports; });
     Sleep(50);
     const auto before = std::chrono::steady_clock::now();
-    EXPECT_TRUE(verifier.Stop(2000));
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1500));
+    EXPECT_TRUE(verifier.Stop(3000));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(2000));
     EXPECT_EQ(reports, 0);
     EXPECT_FALSE(verifier.Outcome());
     EXPECT_EQ(dbl->OpenHandles(), 0);
-    auto names = dbl->ClientNames();
-    EXPECT_EQ(std::count(names.begin(), names.end(), "isc_attach_database"), 0);
+    const auto names = dbl->ClientNames();
+    EXPECT_EQ(Count(names, "isc_attach_database"), 4u);
+    EXPECT_EQ(Count(names, "isc_drop_database"), 1u);
+    EXPECT_LT(std::find(names.begin(), names.end(), "isc_service_detach"),
+              std::find(names.begin(), names.end(), "isc_attach_database"));
+}
+
+// A restore the server goes on with past the wait: Stop still ends within its bound, and the
+// scratch database is left to the next verification.
+TEST_F(VerifyTest, StopGivesUpTheDropAfterTheWait) {
+    dbl->Running(100000);
+    for (int i = 0; i < 50; ++i)
+        dbl->Fail("isc_attach_database", 335544528, -901,
+                  {"database /var/bak/t.0badc0de.verify.fdb shutdown"});
+    TBackupVerifier verifier(Request(), nullptr);
+    Sleep(50);
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_TRUE(verifier.Stop(3000));
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_GE(took, std::chrono::milliseconds(300));
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+    EXPECT_EQ(Count(dbl->ClientNames(), "isc_drop_database"), 0u);
+    EXPECT_EQ(dbl->OpenHandles(), 0);
 }
 
 }  // namespace

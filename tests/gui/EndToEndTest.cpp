@@ -105,7 +105,11 @@ TEST_F(EndToEnd, ServerDownThenBackAgain) {
     ServerScript("stop");
     mark = LogMessages().size();
     LetTimerFireAt(2026, 12, 7, 10, 5);
-    EXPECT_EQ(Since(mark), (Msgs{"備份條件符合", "資料庫 " + server.sample_db + " 服務啟動失敗"}));
+    const Msgs refused = Since(mark);
+    ASSERT_EQ(refused.size(), 3u);
+    EXPECT_EQ(Msgs(refused.begin(), refused.begin() + 2),
+              (Msgs{"備份條件符合", "資料庫 " + server.sample_db + " 服務啟動失敗"}));
+    EXPECT_EQ(refused[2].rfind("Unable to complete network request to host", 0), 0u) << refused[2];
     form->Button1Click();
     EXPECT_EQ(FakeApp().messages.back().first, "服務連結失敗 !!");
 
@@ -169,8 +173,12 @@ TEST_F(EndToEnd, ServerKilledBetweenAttachAndStart) {
     size_t mark = LogMessages().size();
     LetTimerFireAt(2026, 12, 7, 11, 0);
     form->IBBackupService1->OnAttach = handler;
-    EXPECT_EQ(Since(mark), (Msgs{"備份條件符合", "開始備份" + backup_dir + "/1100.gbk",
-                                 "資料庫 " + server.sample_db + " 服務啟動失敗"}));
+    const Msgs failed = Since(mark);
+    ASSERT_EQ(failed.size(), 4u);  // the failure line, then the connection's end
+    EXPECT_EQ(Msgs(failed.begin(), failed.begin() + 3),
+              (Msgs{"備份條件符合", "開始備份" + backup_dir + "/1100.gbk",
+                    "資料庫 " + server.sample_db + " 服務啟動失敗"}));
+    EXPECT_FALSE(failed[3].empty());
     EXPECT_TRUE(FakeApp().exceptions.empty());
     ServerScript("start");
     mark = LogMessages().size();
@@ -207,6 +215,7 @@ TEST_F(FormFixture, AServerThatNeverAnswersFailsTheRunWithinFifteenSeconds) {
     Start();
     form->Edit1->setText(QString("127.0.0.1/%1").arg(ntohs(a.sin_port)));
     form->Edit2->setText("/x.fdb");
+    form->Edit4->setText("/bak");
     form->StartButton->click();
     clock.Set(2026, 12, 7, 10, 0, 0, 500);
     auto t0 = std::chrono::steady_clock::now();
@@ -215,9 +224,9 @@ TEST_F(FormFixture, AServerThatNeverAnswersFailsTheRunWithinFifteenSeconds) {
     close(fd);
     EXPECT_LT(seconds, 15.0);
     std::vector<std::string> log = LogMessages();
-    ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(log[log.size() - 2], "備份條件符合");
-    EXPECT_EQ(log.back(), "資料庫 /x.fdb 服務啟動失敗");
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[log.size() - 3], "備份條件符合");
+    EXPECT_EQ(log[log.size() - 2], "資料庫 /x.fdb 服務啟動失敗");
     EXPECT_FALSE(form->IBBackupService1->Active());
 }
 

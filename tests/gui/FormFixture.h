@@ -5,11 +5,11 @@
 #include <QApplication>
 #include <QThread>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "FakeClock.h"
 #include "FakeShellLauncher.h"
+#include "engine/LogFile.h"
 #include "platform/FileRegistry.h"
 #include "gui/Quorv.h"
 #include "TestSupport.h"
@@ -47,7 +47,9 @@ protected:
     // The schedule has checked every minute before the clock's: a jump of the test's clock is
     // then no gap with missed minutes to make up.
     void NoGapBefore() {
-        form->ScheduleRecord().Tick({-1, -1, ""}, MinuteOf(MinuteNumber(clock.now) - 1));
+        const int64_t before = clock.Read().utc_ms - 60000;
+        form->ScheduleRecord().Tick(form->CurrentSettings().Schedule(),
+                                    {LocalTimeAt(before), before});
     }
     // Lets a followed backup end and its outcome reach the window (bounded).
     void SettleBackups(int max_ms = 5000) {
@@ -56,27 +58,8 @@ protected:
             QThread::msleep(5);
         }
     }
-    std::vector<std::string> LogLines() const {
-        std::vector<std::string> lines;
-        std::string text = ReadFile(dir / "PROC_LOG.TXT");
-        size_t at = 0;
-        while (at < text.size()) {
-            size_t end = text.find("\r\n", at);
-            if (end == std::string::npos) {
-                lines.push_back("<unterminated>" + text.substr(at));
-                break;
-            }
-            lines.push_back(text.substr(at, end - at));
-            at = end + 2;
-        }
-        return lines;
-    }
-    // The messages of the log, without their date and time.
-    std::vector<std::string> LogMessages() const {
-        std::vector<std::string> out;
-        for (const std::string& l : LogLines()) out.push_back(l.size() > 16 ? l.substr(16) : l);
-        return out;
-    }
+    std::vector<std::string> LogLines() const { return test::LogLines(dir / "PROC_LOG.TXT"); }
+    std::vector<std::string> LogMessages() const { return test::LogMessages(dir / "PROC_LOG.TXT"); }
     std::string Ini() const { return ReadFile(dir / "Quorvane.ini"); }
     void WriteIni(const std::string& body) { WriteFile(dir / "Quorvane.ini", "[Para]\r\n" + body); }
     void SelectUser(QComboBox* list, int index) {

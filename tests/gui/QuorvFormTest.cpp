@@ -91,6 +91,32 @@ TEST_F(FormFixture, ClosingWritesEveryKeyWithOneWriteOfTheFile) {
     SetProfileFiles(nullptr);
 }
 
+TEST_F(FormFixture, ASettingsFileKeptByAnotherProgramIsLeftAloneAndKeptThroughSaves) {
+    const std::string ini = dir / "Quorvane.ini";
+    WriteIni("TIMEMODE=3\r\n");
+    TFileLock service;  // a quorvaned keeping the same file
+    std::string why;
+    ASSERT_TRUE(service.Acquire(ini, &why));
+    const int quits = FakeApp().quit_posts;
+    Start();
+    ASSERT_EQ(FakeApp().messages.size(), 1u);
+    EXPECT_EQ(FakeApp().messages[0].first, "設定檔 " + ini + " 已由另一個程式使用中，本程式結束。");
+    EXPECT_EQ(FakeApp().quit_posts, quits + 1);
+    form.reset();
+    EXPECT_EQ(Ini(), "[Para]\r\nTIMEMODE=3\r\n");  // nothing saved, nothing logged
+    EXPECT_TRUE(LogLines().empty());
+    service.Release();
+
+    // The window's own hold survives its atomic save: the new file is held as the old was.
+    Start();
+    form->FormClose();
+    EXPECT_NE(Ini().find("TIMEMODE=3\r\nSERVERNAME="), std::string::npos);
+    TFileLock another;
+    EXPECT_FALSE(another.Acquire(ini, &why));
+    form.reset();
+    EXPECT_TRUE(another.Acquire(ini, &why));
+}
+
 TEST_F(FormFixture, BadAndOutOfRangeIndexes) {
     WriteIni("PROTOCAL=abc\r\nBACKUPMODE=9\r\nNAMETYPE=-1\r\nTIMEMODE=0x7\r\n");
     TQuorvaneForm& f = Start();
@@ -163,57 +189,20 @@ public:
     void DataBackup() override { runs.push_back(TickTime()); }
 };
 
-TEST_F(FormFixture, DateModesDecideWhetherAnythingIsLogged) {
+// The buttons arm and stop the engine's schedule, which calls back for a due minute's run:
+// stopped, a due minute runs nothing, and the minutes while stopped are never missed.
+TEST_F(FormFixture, TheButtonsArmAndStopTheSchedule) {
     auto* f = new CountingForm;
     form.reset(f);
     f->FormShow();
-    SelectUser(f->ComboBox2, 1);  // Monday to Friday
-    // Armed afresh after each step of the clock: the days between are no missed minutes.
-    clock.Set(2026, 12, 12, 10, 0, 0, 500);  // Saturday
-    f->StartButton->click();
-    f->Timer1Timer();
-    clock.Set(2026, 12, 13, 10, 0, 0, 500);  // Sunday
-    f->StartButton->click();
+    f->StopButton->click();
+    clock.Set(2026, 12, 7, 16, 0, 0, 500);
     f->Timer1Timer();
     EXPECT_TRUE(f->runs.empty());
-    clock.Set(2026, 12, 14, 10, 0, 0, 500);  // Monday
     f->StartButton->click();
     f->Timer1Timer();
-    EXPECT_EQ(f->runs, Msgs{"1000"});
-    EXPECT_EQ(LogMessages().back(), "備份條件符合");
-    f->StopButton->click();
-    f->Timer1Timer();
-    EXPECT_EQ(f->runs.size(), 1u);  // stopped: ticks do nothing
-}
-
-TEST_F(FormFixture, ASimulatedDayWithSlowTicksSeesEveryMinuteExactlyOnce) {
-    auto* f = new CountingForm;
-    form.reset(f);
-    f->FormShow();
-    clock.Set(2026, 12, 7, 23, 59, 30, 0);
-    std::map<std::string, int> seen;
-    for (;;) {
-        clock.Advance(f->Timer1Delay());  // the timer fires when its delay has run out,
-        for (int early; (early = f->Timer1EarlyBy()) > 0;) clock.Advance(early);  // on its minute
-        if (clock.now.day != 8) break;
-        f->Timer1Timer();
-        ++seen[f->TickTime()];
-        clock.Advance(40000);  // a tick whose work takes 40 seconds
-    }
-    EXPECT_EQ(seen.size(), 1440u);
-    for (auto& [minute, count] : seen) EXPECT_EQ(count, 1) << minute;
-    EXPECT_EQ(f->runs.size(), 288u);  // every 5 minutes
-}
-
-TEST_F(FormFixture, ClockSetBackFiresTheSameMinuteAgain) {
-    auto* f = new CountingForm;
-    form.reset(f);
-    f->FormShow();
-    clock.Set(2026, 12, 7, 10, 5, 0, 500);
-    f->Timer1Timer();
-    clock.Set(2026, 12, 7, 10, 5, 1, 0);
-    f->Timer1Timer();
-    EXPECT_EQ(f->runs, (Msgs{"1005", "1005"}));
+    EXPECT_EQ(f->runs, Msgs{"1600"});
+    EXPECT_EQ(LogMessages(), (Msgs{"程式執行", "系統停止", "系統啟動", "備份條件符合"}));
 }
 
 }  // namespace

@@ -59,7 +59,8 @@ run() {
     fail "$name: no tick: $(cat "$app/PROC_LOG.TXT" 2>/dev/null; grep -v '^\[' "$app/out" | head -5)"
   kill -TERM $pid; wait $pid || fail "$name: exit code $?"
   local log; log=$(cut -c17- "$app/PROC_LOG.TXT" | tr -d '\r' | tr '\n' '|')
-  [ "$log" = "程式執行|備份條件符合|資料庫 /x.fdb 服務啟動失敗|系統結束|" ] || fail "$name: log $log"
+  [[ $log == "程式執行|備份條件符合|資料庫 /x.fdb 服務啟動失敗|Unable to complete network request"*"|系統結束|" ]] ||
+    fail "$name: log $log"
   grep -q '20261207.100500:備份條件符合' "$app/PROC_LOG.TXT" || fail "$name: the tick was not at 10:05:00"
 }
 

@@ -53,6 +53,13 @@ TEST(Strings, ParseInt32) {
     }
 }
 
+// The published FNV-1a values: a lock or a scratch database keeps its name across builds.
+TEST(Strings, Fnv1aHexDigits) {
+    EXPECT_EQ(Fnv1aHex("", 16), "cbf29ce484222325");
+    EXPECT_EQ(Fnv1aHex("a", 16), "af63dc4c8601ec8c");
+    EXPECT_EQ(Fnv1aHex("a", 8), "af63dc4c");
+}
+
 TEST(Strings, CutUtf8NeverSplitsACharacter) {
     EXPECT_EQ(CutUtf8("abc", 5), "abc");
     EXPECT_EQ(CutUtf8("abcdef", 3), "abc");
@@ -137,9 +144,9 @@ TEST(FakeClockTest, AdvancesAcrossMonthAndYear) {
     FakeClock c;
     c.Set(2026, 12, 31, 23, 59, 59, 900);
     c.Advance(200);
-    EXPECT_EQ(c.now, (LocalTime{2027, 1, 1, 0, 0, 0, 100}));
+    EXPECT_EQ(c.Now(), (LocalTime{2027, 1, 1, 0, 0, 0, 100}));
     c.Advance(-200);
-    EXPECT_EQ(c.now, (LocalTime{2026, 12, 31, 23, 59, 59, 900}));
+    EXPECT_EQ(c.Now(), (LocalTime{2026, 12, 31, 23, 59, 59, 900}));
 }
 
 struct Probe : TComponent {

@@ -39,6 +39,8 @@ struct State {
     Handle next_handle = 1001;
     std::vector<Handle> open_handles;
     std::map<std::string, int> stalls;  // the next call of fn answers this many ms late
+    std::deque<uint32_t> stdin_asks;    // what the next queries asking isc_info_svc_stdin answer
+    uint32_t stdin_asked = 0;           // what the last one answered
 };
 
 State& S() {
@@ -97,6 +99,13 @@ FBD_EXPORT void fbd_reset(void) {
     S().next_handle = 1001;
     S().open_handles.clear();
     S().stalls.clear();
+    S().stdin_asks.clear();
+    S().stdin_asked = 0;
+}
+
+FBD_EXPORT void fbd_stdin(uint32_t bytes) {
+    std::lock_guard lock(S().mu);
+    S().stdin_asks.push_back(bytes);
 }
 
 FBD_EXPORT void fbd_stall(const char* fn, int ms) {
@@ -319,10 +328,39 @@ FBD_EXPORT ISC_STATUS isc_service_start(ISC_STATUS* status, Handle* handle, ISC_
     return Finish(status, Next("isc_service_start"));
 }
 
-// Answers isc_info_svc_running and isc_info_svc_line. A scripted success carries, for the
-// running item, the running value in `code`; for the line item, one line of output in its text,
-// or (code 1, no text) a wait that ran out with nothing to read. None scripted: the action has
-// ended (running 0; an empty line without a flag). A scripted failure is the action's failure.
+namespace {
+// The send block as the server reads it: each item a 2-byte length and its value. A line
+// item carries stdin data: more than was asked for is refused, as the server refuses it. Empty
+// when the block is well formed, else the failure.
+Outcome CheckSendBlock(const unsigned char* send, size_t length) {
+    size_t at = 0;
+    while (at < length && send[at] != 1) {
+        const unsigned char item = send[at++];
+        if (at + 2 > length) return {1, 1, -1, {"double: send item without its length"}};
+        const size_t size = send[at] | static_cast<size_t>(send[at + 1]) << 8;
+        at += 2;
+        if (at + size > length) return {1, 1, -1, {"double: send item longer than the block"}};
+        if (item == 64 && size != 4) return {1, 1, -1, {"double: a wait that is not 4 bytes"}};
+        if (item == 62) {  // nothing at all may be sent unasked, not even the end
+            if (size > S().stdin_asked || S().stdin_asked == 0)
+                return {1,
+                        335545038,
+                        -901,
+                        {"Size of stdin data is more than was requested from client"}};
+            S().stdin_asked = 0;
+        }
+        at += size;
+    }
+    return {};
+}
+}  // namespace
+
+// Answers isc_info_svc_running, isc_info_svc_line and isc_info_svc_stdin, in the order asked.
+// A scripted success carries, for the running item, the running value in `code`; for the line
+// item, one line of output in its text, or (code 1, no text) a wait that ran out with nothing
+// to read. None scripted: the action has ended (running 0; an empty line without a flag). The
+// stdin item answers what fbd_stdin scripted, else 0. A scripted failure is the action's
+// failure.
 FBD_EXPORT ISC_STATUS isc_service_query(ISC_STATUS* status, Handle* handle, ISC_LONG* reserved,
                                         unsigned short send_length, const char* send,
                                         unsigned short request_length, const char* request,
@@ -331,21 +369,35 @@ FBD_EXPORT ISC_STATUS isc_service_query(ISC_STATUS* status, Handle* handle, ISC_
     std::lock_guard lock(S().mu);
     Record({"isc_service_query", std::string(send, send_length),
             std::string(request, request_length), *handle, reserved == nullptr ? 0 : 1});
+    const Outcome refused =
+        CheckSendBlock(reinterpret_cast<const unsigned char*>(send), send_length);
+    if (refused.result) return Finish(status, refused);
     Outcome o = Next("isc_service_query");
-    const bool line_item = request_length > 0 && request[0] == 62;
-    if (o.result == 0 && line_item) {
-        const std::string line = o.texts.empty() ? std::string() : o.texts[0];
-        std::string answer{62, char(line.size() & 0xFF), char(line.size() >> 8 & 0xFF)};
-        answer += line;
-        if (line.empty() && o.code == 1) answer += char(64);  // isc_info_svc_timeout
-        answer += char(1);                                    // isc_info_end
-        if (answer.size() <= buffer_length) std::memcpy(buffer, answer.data(), answer.size());
-    } else if (o.result == 0 && buffer_length >= 6) {
-        const auto v = static_cast<uint32_t>(o.code);
-        const char answer[6] = {
-            67, char(v & 0xFF), char(v >> 8 & 0xFF), char(v >> 16 & 0xFF), char(v >> 24 & 0xFF), 1};
-        std::memcpy(buffer, answer, sizeof answer);
+    std::string answer;
+    for (unsigned short i = 0; o.result == 0 && i < request_length; ++i) {
+        if (request[i] == 62) {
+            const std::string line = o.texts.empty() ? std::string() : o.texts[0];
+            answer += {62, char(line.size() & 0xFF), char(line.size() >> 8 & 0xFF)};
+            answer += line;
+            if (line.empty() && o.code == 1) answer += char(64);  // isc_info_svc_timeout
+        } else if (request[i] == 67) {
+            const auto v = static_cast<uint32_t>(o.code);
+            answer += {67, char(v & 0xFF), char(v >> 8 & 0xFF), char(v >> 16 & 0xFF),
+                       char(v >> 24 & 0xFF)};
+        } else if (request[i] == 78) {
+            uint32_t v = 0;
+            if (!S().stdin_asks.empty()) {
+                v = S().stdin_asks.front();
+                S().stdin_asks.pop_front();
+            }
+            S().stdin_asked = v;
+            answer += {78, char(v & 0xFF), char(v >> 8 & 0xFF), char(v >> 16 & 0xFF),
+                       char(v >> 24 & 0xFF)};
+        }
     }
+    answer += char(1);  // isc_info_end
+    if (o.result == 0 && answer.size() <= buffer_length)
+        std::memcpy(buffer, answer.data(), answer.size());
     return Finish(status, o.result == 0 ? Outcome{} : o);
 }
 #endif

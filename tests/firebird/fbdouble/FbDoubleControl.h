@@ -23,5 +23,6 @@ typedef int (*fbd_open_handles_fn)(void);
 typedef void (*fbd_stall_fn)(const char* fn, int ms);
 typedef void (*fbd_start_own_thread_fn)(void);
 typedef void (*fbd_hook_signals_on_attach_fn)(void);
+typedef void (*fbd_stdin_fn)(uint32_t bytes);
 typedef int (*fbd_signals_hooked_fn)(void);
 }
