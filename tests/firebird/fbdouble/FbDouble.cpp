@@ -85,6 +85,31 @@ void Record(FbdCall call) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+
+// The send block as the server reads it: each item a 2-byte length and its value. A line
+// item carries stdin data: more than was asked for is refused, as the server refuses it. Empty
+// when the block is well formed, else the failure.
+Outcome CheckSendBlock(const unsigned char* send, size_t length) {
+    size_t at = 0;
+    while (at < length && send[at] != 1) {
+        const unsigned char item = send[at++];
+        if (at + 2 > length) return {1, 1, -1, {"double: send item without its length"}};
+        const size_t size = send[at] | static_cast<size_t>(send[at + 1]) << 8;
+        at += 2;
+        if (at + size > length) return {1, 1, -1, {"double: send item longer than the block"}};
+        if (item == 64 && size != 4) return {1, 1, -1, {"double: a wait that is not 4 bytes"}};
+        if (item == 62) {  // nothing at all may be sent unasked, not even the end
+            if (size > S().stdin_asked || S().stdin_asked == 0)
+                return {1,
+                        335545038,
+                        -901,
+                        {"Size of stdin data is more than was requested from client"}};
+            S().stdin_asked = 0;
+        }
+        at += size;
+    }
+    return {};
+}
 }  // namespace
 
 extern "C" {
@@ -328,32 +353,6 @@ FBD_EXPORT ISC_STATUS isc_service_start(ISC_STATUS* status, Handle* handle, ISC_
     return Finish(status, Next("isc_service_start"));
 }
 
-namespace {
-// The send block as the server reads it: each item a 2-byte length and its value. A line
-// item carries stdin data: more than was asked for is refused, as the server refuses it. Empty
-// when the block is well formed, else the failure.
-Outcome CheckSendBlock(const unsigned char* send, size_t length) {
-    size_t at = 0;
-    while (at < length && send[at] != 1) {
-        const unsigned char item = send[at++];
-        if (at + 2 > length) return {1, 1, -1, {"double: send item without its length"}};
-        const size_t size = send[at] | static_cast<size_t>(send[at + 1]) << 8;
-        at += 2;
-        if (at + size > length) return {1, 1, -1, {"double: send item longer than the block"}};
-        if (item == 64 && size != 4) return {1, 1, -1, {"double: a wait that is not 4 bytes"}};
-        if (item == 62) {  // nothing at all may be sent unasked, not even the end
-            if (size > S().stdin_asked || S().stdin_asked == 0)
-                return {1,
-                        335545038,
-                        -901,
-                        {"Size of stdin data is more than was requested from client"}};
-            S().stdin_asked = 0;
-        }
-        at += size;
-    }
-    return {};
-}
-}  // namespace
 
 // Answers isc_info_svc_running, isc_info_svc_line and isc_info_svc_stdin, in the order asked.
 // A scripted success carries, for the running item, the running value in `code`; for the line
