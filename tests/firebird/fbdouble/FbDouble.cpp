@@ -89,7 +89,7 @@ void Record(FbdCall call) {
 // The send block as the server reads it: each item a 2-byte length and its value. A line
 // item carries stdin data: more than was asked for is refused, as the server refuses it. Empty
 // when the block is well formed, else the failure.
-Outcome CheckSendBlock(const unsigned char* send, size_t length) {
+[[maybe_unused]] Outcome CheckSendBlock(const unsigned char* send, size_t length) {
     size_t at = 0;
     while (at < length && send[at] != 1) {
         const unsigned char item = send[at++];
