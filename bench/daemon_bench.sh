@@ -48,9 +48,13 @@ column() { awk -v c="$1" '{print $c}' "$2"; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 mib() { awk -v k="$1" 'BEGIN {printf "%.1f", k / 1024}'; }
 # settings FILE TIMEMODE [MORE]: a settings file as an admin writes it, readable by root only.
+# Only due.ini writes into $bak; the others name a directory of their own (never written), as
+# quorvaned refuses a settings file whose neighbour writes the same backup files.
 settings() {
+  local dir=$bak
+  [ "$(basename "$1")" = due.ini ] || dir=$bak/$(basename "$1" .ini)
   printf '[Para]\r\nSERVERNAME=localhost\r\nDATABASENAME=%s\r\nPASSWORD=%s\r\nBACKUPDIR=%s\r\nPROTOCAL=3\r\nTIMEMODE=%s\r\n%b' \
-    "$QV_FB_SAMPLE_DB" "$QV_FB_PASSWORD" "$bak" "$2" "${3:-}" >"$1"
+    "$QV_FB_SAMPLE_DB" "$QV_FB_PASSWORD" "$dir" "$2" "${3:-}" >"$1"
   chmod 0600 "$1"
 }
 
