@@ -37,7 +37,11 @@ export LANG=C.UTF-8 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 work=$(mktemp -d) && chmod 0755 "$work"
 bak=$QV_FB_BACKUP_DIR/daemon-bench-$$
 pids=()
-trap 'for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+# strace waits for the quorvaned it traces (a due minute that never completed, the server down):
+# quorvaned is ended first.
+trap 'for p in "${pids[@]}"; do
+        kill -TERM $(cat "/proc/$p/task/$p/children" 2>/dev/null) "$p" 2>/dev/null; wait "$p" 2>/dev/null
+      done
       rm -rf "$work" "$bak"' EXIT
 export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
 export STATE_DIRECTORY=$work/state RUNTIME_DIRECTORY=$work/run
