@@ -37,7 +37,11 @@ export LANG=C.UTF-8 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 work=$(mktemp -d) && chmod 0755 "$work"
 bak=$QV_FB_BACKUP_DIR/daemon-bench-$$
 pids=()
-trap 'for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+# strace waits for the quorvaned it traces (a due minute that never completed, the server down):
+# quorvaned is ended first.
+trap 'for p in "${pids[@]}"; do
+        kill -TERM $(cat "/proc/$p/task/$p/children" 2>/dev/null) "$p" 2>/dev/null; wait "$p" 2>/dev/null
+      done
       rm -rf "$work" "$bak"' EXIT
 export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
 export STATE_DIRECTORY=$work/state RUNTIME_DIRECTORY=$work/run
@@ -48,9 +52,13 @@ column() { awk -v c="$1" '{print $c}' "$2"; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 mib() { awk -v k="$1" 'BEGIN {printf "%.1f", k / 1024}'; }
 # settings FILE TIMEMODE [MORE]: a settings file as an admin writes it, readable by root only.
+# Only due.ini writes into $bak; the others name a directory of their own (never written), as
+# quorvaned refuses a settings file whose neighbour writes the same backup files.
 settings() {
+  local dir=$bak
+  [ "$(basename "$1")" = due.ini ] || dir=$bak/$(basename "$1" .ini)
   printf '[Para]\r\nSERVERNAME=localhost\r\nDATABASENAME=%s\r\nPASSWORD=%s\r\nBACKUPDIR=%s\r\nPROTOCAL=3\r\nTIMEMODE=%s\r\n%b' \
-    "$QV_FB_SAMPLE_DB" "$QV_FB_PASSWORD" "$bak" "$2" "${3:-}" >"$1"
+    "$QV_FB_SAMPLE_DB" "$QV_FB_PASSWORD" "$dir" "$2" "${3:-}" >"$1"
   chmod 0600 "$1"
 }
 

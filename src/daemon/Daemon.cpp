@@ -61,7 +61,7 @@ TBackupSettings ReadSettingsFile(const std::string& file) {
 
 // A backup directory as the server would open it: "/bak/", "/bak" and "/x/../bak" are one.
 std::string SameDirectory(const std::string& dir) {
-    std::string d = std::filesystem::path(Trim(dir)).lexically_normal().string();
+    std::string d = LexicallyNormal(Trim(dir));
     while (d.size() > 1 && (d.back() == '/' || d.back() == '\\')) d.pop_back();
     return d;
 }

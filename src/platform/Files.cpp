@@ -76,6 +76,37 @@ std::string ParentDirectory(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string LexicallyNormal(const std::string& path) {
+    if (path.empty()) return path;
+    const bool absolute = path.front() == '/';
+    std::vector<std::string> parts;
+    bool trailing = false;  // the normal form ends in "/" ("a/", "a/.", "a/b/..")
+    for (size_t at = 0; at <= path.size();) {
+        size_t end = path.find('/', at);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(at, end - at);
+        at = end + 1;
+        if (part.empty()) {
+            trailing = trailing || (end == path.size() && !parts.empty() && parts.back() != "..");
+        } else if (part == ".") {
+            trailing = true;
+        } else if (part != "..") {
+            parts.push_back(part);
+            trailing = false;
+        } else if (!parts.empty() && parts.back() != "..") {
+            parts.pop_back();
+            trailing = true;
+        } else if (!absolute) {
+            parts.push_back(part);  // a relative path keeps its leading ".."
+            trailing = false;
+        }
+    }
+    std::string normal = absolute ? "/" : "";
+    for (size_t i = 0; i < parts.size(); ++i) normal += (i ? "/" : "") + parts[i];
+    if (trailing && !parts.empty() && parts.back() != "..") normal += '/';
+    return normal.empty() ? "." : normal;
+}
+
 std::string HomeDirectory() {
     const char* home = std::getenv("HOME");
     if (home && *home == '/') return home;

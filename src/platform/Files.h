@@ -18,6 +18,10 @@ bool MakeDirectory(const std::string& dir, unsigned mode);
 
 // The directory part of a path: "." for a bare name, "/" for a file in the root.
 std::string ParentDirectory(const std::string& path);
+// The path with "//", "." and "dir/.." taken out, as the server would open it ("a//b/./c" is
+// "a/b/c", "/x/../bak/" is "/bak/"): std::filesystem's lexically_normal for "/" paths, without
+// pulling its code into the service's start-up.
+std::string LexicallyNormal(const std::string& path);
 // The user's home directory: HOME when it is an absolute path, else the password database's.
 std::string HomeDirectory();
 

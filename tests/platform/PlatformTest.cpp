@@ -294,6 +294,48 @@ unsigned ModeOf(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
+// The service compares backup directories with its own normal form: the library's is the judge.
+TEST(Files, LexicallyNormalGivesTheLibrarysFormOfSlashPaths) {
+    const char* const paths[] = {"",
+                                 ".",
+                                 "./",
+                                 "..",
+                                 "../",
+                                 "/",
+                                 "///bak",
+                                 "/bak",
+                                 "/bak/",
+                                 "/bak//",
+                                 "/bak/.",
+                                 "/bak/./",
+                                 "/x/../bak",
+                                 "/x/..",
+                                 "/x/../",
+                                 "/..",
+                                 "/../..",
+                                 "/../bak",
+                                 "a//b/./c",
+                                 "a/..",
+                                 "a/../",
+                                 "a/b/..",
+                                 "a/b/../..",
+                                 "../a/..",
+                                 "../../a",
+                                 "a/../../b",
+                                 "./a/.",
+                                 "/a/b/../../c/",
+                                 "/a/./b/.././c//",
+                                 ".../x",
+                                 "/x/.hidden/..",
+                                 "a/.//",
+                                 "x/../../",
+                                 "//a//..//",
+                                 "C:\\bak\\"};
+    for (const std::string path : paths)
+        EXPECT_EQ(LexicallyNormal(path), std::filesystem::path(path).lexically_normal().string())
+            << "\"" << path << "\"";
+}
+
 TEST(FilePlaces, AWritableProgramDirectoryKeepsEverythingBesideTheProgram) {
     test::TempDir t;
     XdgEnvironment env{t / "home", t / "config", t / "state", ""};
