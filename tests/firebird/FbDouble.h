@@ -3,7 +3,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fbdouble/FbDoubleControl.h"
@@ -26,13 +28,15 @@ public:
             dlsym(handle_, "fbd_hook_signals_on_attach"));
         hooked_ = reinterpret_cast<fbd_signals_hooked_fn>(dlsym(handle_, "fbd_signals_hooked"));
         stdin_ = reinterpret_cast<fbd_stdin_fn>(dlsym(handle_, "fbd_stdin"));
+        in_progress_ =
+            reinterpret_cast<fbd_calls_in_progress_fn>(dlsym(handle_, "fbd_calls_in_progress"));
     }
     ~FbDouble() {
         if (handle_) dlclose(handle_);
     }
     bool ok() const {
         return handle_ && reset_ && script_ && count_ && call_ && open_ && stall_ && hook_ &&
-               hooked_ && stdin_;
+               hooked_ && stdin_ && in_progress_;
     }
 
     void Reset() { reset_(); }
@@ -67,6 +71,15 @@ public:
     std::vector<FbdCall> ClientCalls() const { return Calls(true); }
     std::vector<std::string> ClientNames() const { return NamesOf(ClientCalls()); }
     int OpenHandles() const { return open_(); }
+    // Waits up to timeout_ms until no call is inside the double (a call the program abandoned
+    // at its bound returns only when its stall ends, and would take the next test's scripted
+    // answers); true when none is.
+    bool AllCallsReturned(int timeout_ms) const {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (in_progress_() > 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return in_progress_() == 0;
+    }
 
 private:
     std::vector<FbdCall> Calls(bool with_database) const {
@@ -95,6 +108,7 @@ private:
     fbd_hook_signals_on_attach_fn hook_ = nullptr;
     fbd_signals_hooked_fn hooked_ = nullptr;
     fbd_stdin_fn stdin_ = nullptr;
+    fbd_calls_in_progress_fn in_progress_ = nullptr;
 };
 
 // Bytes written as a readable list, for comparisons that show where they differ.

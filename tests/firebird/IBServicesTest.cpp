@@ -45,6 +45,10 @@ protected:
     }
     void TearDown() override {
         svc.reset();
+        // Each case ends what it started: a call still on its way would answer the next one.
+        if (dbl) {
+            EXPECT_TRUE(dbl->AllCallsReturned(3000)) << "a client call outlived its test";
+        }
         dbl.reset();
     }
     // The message of the exception that `f` raises, or "<none>".
@@ -415,7 +419,8 @@ TEST_F(ServiceTest, FollowerReportsTheOutcomeAndDetaches) {
     EXPECT_EQ(failed.outcomes[0].message,
               "cannot open backup file /x/1.gbk\r\nExiting before completion due to errors");
 
-    // A server that stops answering fails the backup at the bound; the late answer closes.
+    // A server that stops answering fails the backup at the bound and the attachment is
+    // closed; the abandoned query answers late, on a thread of its own, and is waited for.
     dbl->Reset();
     Seen silent;
     dbl->Stall("isc_service_query", 700);
@@ -425,6 +430,9 @@ TEST_F(ServiceTest, FollowerReportsTheOutcomeAndDetaches) {
     EXPECT_EQ(silent.outcomes[0].message, "The service manager did not answer within 1 seconds");
     for (int i = 0; i < 100 && dbl->OpenHandles() > 0; ++i) Sleep(20);
     EXPECT_EQ(dbl->OpenHandles(), 0);
+    ASSERT_TRUE(dbl->AllCallsReturned(3000));
+    const auto late = dbl->Names();
+    EXPECT_EQ(std::count(late.begin(), late.end(), "isc_service_query"), 1);
 
     // Stopped while the backup runs: no outcome, the attachment is closed.
     dbl->Reset();

@@ -68,6 +68,16 @@ State& S() {
     return o.result;
 }
 
+// Entry-point calls that have not returned yet: a call the program abandoned at its bound is
+// still on its way (stalled) after its test's other calls have ended.
+std::atomic<int> g_calls_in_progress{0};
+struct InCall {
+    InCall() { ++g_calls_in_progress; }
+    ~InCall() { --g_calls_in_progress; }
+    InCall(const InCall&) = delete;
+    InCall& operator=(const InCall&) = delete;
+};
+
 void Record(FbdCall call) {
     S().calls.push_back(std::move(call));
 }
@@ -84,7 +94,6 @@ void Record(FbdCall call) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
-
 
 // The send block as the server reads it: each item a 2-byte length and its value. A line
 // item carries stdin data: more than was asked for is refused, as the server refuses it. Empty
@@ -156,6 +165,10 @@ FBD_EXPORT const FbdCall* fbd_call(int i) {
     std::lock_guard lock(S().mu);
     if (i < 0 || i >= static_cast<int>(S().calls.size())) return nullptr;
     return &S().calls[static_cast<size_t>(i)];
+}
+
+FBD_EXPORT int fbd_calls_in_progress(void) {
+    return g_calls_in_progress;
 }
 
 FBD_EXPORT int fbd_open_handles(void) {
@@ -235,6 +248,7 @@ FBD_DUMMY(isc_prepare_transaction2)
 // the handle open until a detach or a drop.
 FBD_EXPORT ISC_STATUS isc_attach_database(ISC_STATUS* status, short name_length, const char* name,
                                           Handle* handle, short dpb_length, const char* dpb) {
+    InCall in_call;
     Stall("isc_attach_database");
     std::lock_guard lock(S().mu);
     Record({"isc_attach_database", std::string(name, static_cast<size_t>(name_length)),
@@ -251,6 +265,7 @@ namespace {
 // Detach and drop: a scripted failure leaves the handle open (a drop refused while others
 // hold the database), a success closes it.
 ISC_STATUS CloseDatabase(const char* fn, ISC_STATUS* status, Handle* handle) {
+    InCall in_call;
     Stall(fn);
     std::lock_guard lock(S().mu);
     Record({fn, {}, {}, *handle, 0});
@@ -305,6 +320,7 @@ FBD_DUMMY(isc_encode_timestamp)
 FBD_EXPORT ISC_STATUS isc_service_attach(ISC_STATUS* status, unsigned short name_length,
                                          const char* name, Handle* handle,
                                          unsigned short spb_length, const char* spb) {
+    InCall in_call;
     Stall("isc_service_attach");
     if (g_hook_signals.exchange(false)) {
         struct sigaction hook {};
@@ -327,6 +343,7 @@ FBD_EXPORT ISC_STATUS isc_service_attach(ISC_STATUS* status, unsigned short name
 }
 
 FBD_EXPORT ISC_STATUS isc_service_detach(ISC_STATUS* status, Handle* handle) {
+    InCall in_call;
     Stall("isc_service_detach");
     std::lock_guard lock(S().mu);
     Record({"isc_service_detach", {}, {}, *handle, 0});
@@ -343,6 +360,7 @@ FBD_EXPORT ISC_STATUS isc_service_detach(ISC_STATUS* status, Handle* handle) {
 
 FBD_EXPORT ISC_STATUS isc_service_start(ISC_STATUS* status, Handle* handle, ISC_LONG* reserved,
                                         unsigned short length, const char* request) {
+    InCall in_call;
     Stall("isc_service_start");
     std::lock_guard lock(S().mu);
     Record({"isc_service_start",
@@ -352,7 +370,6 @@ FBD_EXPORT ISC_STATUS isc_service_start(ISC_STATUS* status, Handle* handle, ISC_
             reserved == nullptr ? 0 : 1});
     return Finish(status, Next("isc_service_start"));
 }
-
 
 // Answers isc_info_svc_running, isc_info_svc_line and isc_info_svc_stdin, in the order asked.
 // A scripted success carries, for the running item, the running value in `code`; for the line
@@ -364,6 +381,7 @@ FBD_EXPORT ISC_STATUS isc_service_query(ISC_STATUS* status, Handle* handle, ISC_
                                         unsigned short send_length, const char* send,
                                         unsigned short request_length, const char* request,
                                         unsigned short buffer_length, char* buffer) {
+    InCall in_call;
     Stall("isc_service_query");
     std::lock_guard lock(S().mu);
     Record({"isc_service_query", std::string(send, send_length),

@@ -25,4 +25,5 @@ typedef void (*fbd_start_own_thread_fn)(void);
 typedef void (*fbd_hook_signals_on_attach_fn)(void);
 typedef void (*fbd_stdin_fn)(uint32_t bytes);
 typedef int (*fbd_signals_hooked_fn)(void);
+typedef int (*fbd_calls_in_progress_fn)(void);
 }
