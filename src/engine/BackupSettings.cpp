@@ -54,6 +54,10 @@ TBackupSettings ReadBackupSettings(TIni& ini) {
     s.verify = read_index("VERIFY", 2, 0) == 1;
     ini.SetDataType(TiniType::DsString);
     s.verify_dir = read_string("VERIFYDIR", "");
+    s.local_dir = read_string("LOCALDIR", "");
+    s.ping_url = Trim(read_string("PINGURL", ""));
+    s.hook_cmd = read_string("HOOKCMD", "");
+    s.metrics_file = Trim(read_string("METRICSFILE", ""));
     return s;
 }
 

@@ -28,6 +28,16 @@ struct TBackupSettings {
     // Names the settings file in its scratch database's name (SettingsId), filled by whoever
     // read the file: no two settings files share a scratch database.
     std::string settings_id;
+    // The settings file's path (empty for the window's controls alone): the hook is refused
+    // when others may write it.
+    std::string settings_file;
+    // A copy of every backup streamed to this machine's directory; empty: none.
+    std::string local_dir;
+    // Alerts; each empty is off: a Healthchecks-style ping URL, a shell command run after
+    // every run's end and a missed-minute line, a Prometheus text file written after each run.
+    std::string ping_url;
+    std::string hook_cmd;
+    std::string metrics_file;
 
     TScheduleChoice Schedule() const { return {date_mode, time_mode, backup_time}; }
 };
