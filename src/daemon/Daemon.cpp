@@ -66,17 +66,24 @@ std::string SameDirectory(const std::string& dir) {
     return d;
 }
 
-// Whether two settings would write the same backup files: one server, one directory, and the
-// automatic names that repeat (HHNN, DayDD, WeekD).
-bool WriteTheSameFiles(const TBackupSettings& a, const TBackupSettings& b) {
-    return a.naming_mode == 0 && b.naming_mode == 0 && !Trim(a.server_name).empty() &&
-           LowerAscii(Trim(a.server_name)) == LowerAscii(Trim(b.server_name)) &&
-           !Trim(a.backup_dir).empty() &&
-           SameDirectory(a.backup_dir) == SameDirectory(b.backup_dir);
+// Whether two settings would write the same backup files (the automatic names repeat: HHNN,
+// DayDD, WeekD): one server and one BACKUPDIR, or one LOCALDIR on this machine, whatever the
+// servers. The key they share, or "".
+std::string WriteTheSameFiles(const TBackupSettings& a, const TBackupSettings& b) {
+    if (a.naming_mode != 0 || b.naming_mode != 0) return "";
+    if (!Trim(a.server_name).empty() &&
+        LowerAscii(Trim(a.server_name)) == LowerAscii(Trim(b.server_name)) &&
+        !Trim(a.backup_dir).empty() && SameDirectory(a.backup_dir) == SameDirectory(b.backup_dir))
+        return "the same server and BACKUPDIR";
+    if (!Trim(a.local_dir).empty() && SameDirectory(a.local_dir) == SameDirectory(b.local_dir))
+        return "the same LOCALDIR";
+    return "";
 }
 
-// Another settings file beside `config` that writes the same backup files, or "".
-std::string SiblingWritingTheSameFiles(const std::string& config, const TBackupSettings& own) {
+// Another settings file beside `config` that writes the same backup files and what it shares
+// with this one, or "".
+std::string SiblingWritingTheSameFiles(const std::string& config, const TBackupSettings& own,
+                                       std::string* shared) {
     const std::string dir = ParentDirectory(config);
     DIR* d = opendir(dir.c_str());
     if (!d) return "";
@@ -97,9 +104,19 @@ std::string SiblingWritingTheSameFiles(const std::string& config, const TBackupS
         if (other.empty() || other == config || stat(other.c_str(), &st) != 0 ||
             !S_ISREG(st.st_mode) || access(other.c_str(), R_OK) != 0)
             continue;
-        if (WriteTheSameFiles(own, ReadSettingsFile(other))) return other;
+        *shared = WriteTheSameFiles(own, ReadSettingsFile(other));
+        if (!shared->empty()) return other;
     }
     return "";
+}
+
+// Each missing directory of the path, owner-only (a failure shows at the run, with its reason).
+void MakeMissingDirectories(const std::string& dir) {
+    for (size_t at = 1; at != std::string::npos;) {
+        at = dir.find('/', at + 1);
+        const std::string part = dir.substr(0, at);
+        if (!FileExists(part)) MakeDirectory(part, 0700);
+    }
 }
 
 }  // namespace
@@ -213,22 +230,40 @@ bool PrepareDaemon(const TDaemonOptions& options, const TDaemonEnvironment& env,
         *error = file + ": no database name (DATABASENAME) in section [Para]";
         return false;
     }
+    s.settings.settings_file = s.config;
+    const std::string backup_dir = Trim(s.settings.backup_dir);
+    const std::string local_dir = Trim(s.settings.local_dir);
     if (options.mode != TDaemonOptions::Mode::Verify) {
-        if (Trim(s.settings.backup_dir).empty() ||
-            !BackupDirProblem(s.settings.backup_dir).empty()) {
-            *error = file + ": BACKUPDIR must be an absolute directory on the server" +
-                     (Trim(s.settings.backup_dir).empty()
-                          ? std::string(" (it is empty)")
-                          : " (not " + Trim(s.settings.backup_dir) + ")");
+        // A backup on the server, a copy on this machine, or both; never neither.
+        if (backup_dir.empty() && local_dir.empty()) {
+            *error = file +
+                     ": BACKUPDIR must be an absolute directory on the server, or LOCALDIR one "
+                     "on this machine (both are empty)";
             return false;
         }
-        const std::string other = SiblingWritingTheSameFiles(s.config, s.settings);
+        if (!backup_dir.empty() && !BackupDirProblem(backup_dir).empty()) {
+            *error = file + ": BACKUPDIR must be an absolute directory on the server (not " +
+                     backup_dir + ")";
+            return false;
+        }
+        if (!local_dir.empty() && local_dir[0] != '/') {
+            *error = file + ": LOCALDIR must be an absolute directory on this machine (not " +
+                     local_dir + ")";
+            return false;
+        }
+        std::string shared;
+        const std::string other = SiblingWritingTheSameFiles(s.config, s.settings, &shared);
         if (!other.empty()) {
-            *error = file + ": " + other +
-                     " names the same server and BACKUPDIR with automatic names, so each would "
-                     "overwrite the other's backups; give each database a BACKUPDIR of its own";
+            *error = file + ": " + other + " names " + shared +
+                     " with automatic names, so each would overwrite the other's backups; give "
+                     "each database a directory of its own";
             return false;
         }
+        // The service's own place for copies is made when missing (owner-only); anywhere else a
+        // missing directory (a disk not mounted) fails each run, never created underneath.
+        if (!local_dir.empty() && !env.state_directory.empty() &&
+            SameDirectory(local_dir).starts_with(WithSlash(SameDirectory(env.state_directory))))
+            MakeMissingDirectories(SameDirectory(local_dir));
     }
 
     if (!env.credentials_directory.empty()) {

@@ -19,9 +19,41 @@ void TBackupRunner::Line(const std::string& message, TLinePriority priority) {
     if (on_line_) on_line_(message, priority);
 }
 
-void TBackupRunner::RunEnded(const std::string& last_line, bool succeeded) {
-    last_run_ = TRunReport{started_, last_line, succeeded};
+void TBackupRunner::StepEnded(const std::string& line, bool succeeded) {
+    last_line_ = line;
+    if (!succeeded && failed_line_.empty()) failed_line_ = line;
+    RunEnded();
+}
+
+void TBackupRunner::RunEnded() {
+    const bool succeeded = failed_line_.empty();
+    const std::string& line = succeeded ? last_line_ : failed_line_;
+    last_run_ = TRunReport{started_, line, succeeded};
+    if (backup_run_ && OnBackupEnded) {
+        TRunOutcome outcome;
+        outcome.kind = succeeded ? TOutcomeKind::Success : TOutcomeKind::Failure;
+        outcome.line = line;
+        outcome.file = server_file_;
+        outcome.database = settings_.database_name;
+        outcome.server = settings_.server_name;
+        outcome.started = started_utc_ms_ / 1000;
+        outcome.ended = Clock().Read().utc_ms / 1000;
+        outcome.verified = verified_;
+        OnBackupEnded(settings_, outcome);
+    }
     if (OnRunEnded) OnRunEnded();
+}
+
+void TBackupRunner::Begin(const TBackupSettings& s, bool backup_run) {
+    settings_ = s;
+    const ClockReading now = Clock().Read();
+    started_ = now.local;
+    started_utc_ms_ = now.utc_ms;
+    backup_run_ = backup_run;
+    server_file_.clear();
+    failed_line_.clear();
+    last_line_.clear();
+    verified_.reset();
 }
 
 void TBackupRunner::Fill(const TBackupSettings& s, const std::string& backup_file) {
@@ -43,8 +75,8 @@ void TBackupRunner::Run(const TBackupSettings& s, const std::string& tick_time) 
         Line("前次備份尚未結束", TLinePriority::Warning);
         return;
     }
-    settings_ = s;
-    started_ = Clock().Now();
+    Begin(s, true);
+    if (OnBackupStarted) OnBackupStarted(s);
     const std::string name =
         BackupName(s.naming_mode, s.time_mode, s.date_mode, s.backup_name, tick_time, started_);
     const std::string path = BackupPath(s.backup_dir, name);
@@ -53,7 +85,7 @@ void TBackupRunner::Run(const TBackupSettings& s, const std::string& tick_time) 
     auto failed = [this](const std::string& database, const std::string& reason) {
         const std::string line = "資料庫 " + database + " 服務啟動失敗";
         Line(reason.empty() ? line : line + "\n" + SingleLine(reason), TLinePriority::Failure);
-        RunEnded(line, false);
+        StepEnded(line, false);
     };
     // The server must never be given a relative name: it would write into its own directory.
     if (const std::string problem = BackupDirProblem(s.backup_dir); !problem.empty()) {
@@ -78,6 +110,7 @@ void TBackupRunner::Run(const TBackupSettings& s, const std::string& tick_time) 
 
 void TBackupRunner::StartAttached() {
     const std::string backup_file = service_.BackupFile()[0];
+    server_file_ = backup_file;
     Line("開始備份" + backup_file, TLinePriority::Info);
     service_.ServiceStart();
     Line("備份結束...", TLinePriority::Info);  // accepted; the follower learns how it ends
@@ -117,12 +150,12 @@ void TBackupRunner::BackupEnded(const TBackupOutcome& outcome) {
         if (settings_.verify && !closing_)
             StartVerifying({});  // the run ends with the verification's line
         else
-            RunEnded(line, true);
+            StepEnded(line, true);
         return;
     }
     const std::string line = "備份失敗" + followed_file_ + ":" + OneLine(outcome.message);
     Line(line, TLinePriority::Failure);
-    RunEnded(line, false);
+    StepEnded(line, false);
 }
 
 void TBackupRunner::Verify(const TBackupSettings& s, const std::string& backup_file) {
@@ -130,8 +163,7 @@ void TBackupRunner::Verify(const TBackupSettings& s, const std::string& backup_f
         Line("前次備份尚未結束", TLinePriority::Warning);
         return;
     }
-    settings_ = s;
-    started_ = Clock().Now();
+    Begin(s, false);
     followed_file_ = backup_file;
     TProtocol protocol = TProtocol::TCP;
     ProtocolOfIndex(s.protocol, &protocol);
@@ -164,12 +196,14 @@ void TBackupRunner::VerifyEnded(const TVerifyOutcome& outcome) {
     if (outcome.succeeded) {
         const std::string line = "驗證完成" + followed_file_;
         Line(line, TLinePriority::Info);
-        RunEnded(line, true);
+        if (!verified_) verified_ = true;
+        StepEnded(line, true);
         return;
     }
     const std::string line = "驗證失敗" + followed_file_ + ":" + OneLine(outcome.message);
     Line(line, TLinePriority::Failure);
-    RunEnded(line, false);
+    verified_ = false;
+    StepEnded(line, false);
 }
 
 void TBackupRunner::Close() {

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "firebird/BackupFollower.h"
 #include "engine/BackupSettings.h"
+#include "engine/RunOutcome.h"
+#include "firebird/BackupFollower.h"
 #include "firebird/BackupVerifier.h"
 #include "platform/Clock.h"
 #include "firebird/IBServices.h"
@@ -65,11 +66,19 @@ public:
     int follow_poll_ms = 1000;
     // Runs after each run's last line.
     std::function<void()> OnRunEnded;
+    // A backup run (not a verification by hand) begins, and ends with its outcome: what the
+    // alerts tell a person away from the desktop.
+    std::function<void(const TBackupSettings&)> OnBackupStarted;
+    std::function<void(const TBackupSettings&, const TRunOutcome&)> OnBackupEnded;
     const std::optional<TRunReport>& LastRun() const { return last_run_; }
 
 private:
     void Line(const std::string& message, TLinePriority priority);
-    void RunEnded(const std::string& last_line, bool succeeded);
+    // A run begins: its settings, its start, nothing yet said.
+    void Begin(const TBackupSettings& settings, bool backup_run);
+    // A step of the run ended with its line: the run goes on with its next step, or ends.
+    void StepEnded(const std::string& line, bool succeeded);
+    void RunEnded();
     void Follow(const std::string& backup_file);
     void BackupEnded(const TBackupOutcome& outcome);
     // local_file: the file to feed to the server; empty: the server reads followed_file_.
@@ -88,6 +97,14 @@ private:
     std::string followed_file_;
     TBackupSettings settings_;  // of the run in progress
     LocalTime started_;
+    int64_t started_utc_ms_ = 0;
+    // The run in progress: whether it is a backup run, the server's file (empty when BACKUPDIR
+    // is), the first failure's line and the last line, and what its verifications proved.
+    bool backup_run_ = false;
+    std::string server_file_;
+    std::string failed_line_;
+    std::string last_line_;
+    std::optional<bool> verified_;
     std::optional<TRunReport> last_run_;
 };
 

@@ -186,6 +186,7 @@ TTickDecision MakeUp(const TMissedMinutes& missed, const LocalTime& now, std::st
     TTickDecision d;
     if (missed.count == 0) return d;
     d.missed_line = TScheduleRecord::MissedLine(missed);
+    d.missed_count = missed.count;
     d.run = true;
     *tick_time = TimeText(now).substr(0, 4);  // named as a run at this minute
     return d;

@@ -78,6 +78,7 @@ private:
 // the minute is due as well). tick_time is the run's HHNN.
 struct TTickDecision {
     std::string missed_line;
+    int missed_count = 0;
     std::string record_warning;
     bool run = false;
 };

@@ -113,7 +113,7 @@ TQuorvaneForm::~TQuorvaneForm() = default;
 
 void TQuorvaneForm::CreateControls() {
     setWindowTitle(Q("Interbase 6 Quorvane V1.01"));
-    setFixedSize(536, 335);
+    setFixedSize(536, 361);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
@@ -134,7 +134,7 @@ void TQuorvaneForm::CreateControls() {
     SpeedButton2 = MakeFolderButton(this, 438, 72);
     SpeedButton3 = MakeFolderButton(this, 438, 154);
     SpeedButton3->hide();
-    Bevel1 = Place(new QFrame(this), 18, 168, 513, 139);
+    Bevel1 = Place(new QFrame(this), 18, 168, 513, 165);
     Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
     Label5 = MakeLabel(this, "備份方式", 28, 172, 64, 16);
     SetColour(Label5, QPalette::WindowText, 0x0000ff);
@@ -147,8 +147,10 @@ void TQuorvaneForm::CreateControls() {
     StopButton->SetDown(true);
     Label8 = MakeLabel(this, "路徑 :", 114, 244, 48, 16);
     SpeedButton4 = MakeFolderButton(this, 488, 240);
-    Label9 = MakeLabel(this, "備份檔命名 :", 66, 270, 96, 16);
-    SpeedButton5 = MakeSpeedButton(this, "備份記錄", 18, 310, 75, 24);
+    Label10 = MakeLabel(this, "本機副本 :", 82, 270, 80, 16);
+    SpeedButton6 = MakeFolderButton(this, 488, 266);
+    Label9 = MakeLabel(this, "備份檔命名 :", 66, 296, 96, 16);
+    SpeedButton5 = MakeSpeedButton(this, "備份記錄", 18, 336, 75, 24);
 
     Panel1 = Place(new QLabel(Q("Interbase 6 Quorvane"), this), 0, 0, 536, 39);
     Panel1->setAlignment(Qt::AlignCenter);
@@ -168,22 +170,24 @@ void TQuorvaneForm::CreateControls() {
     MaskEdit1 = Place(new TMaskEdit(this), 284, 214, 53, 24);
     MaskEdit1->SetEditMask("!90:00;0;_");
     Edit4 = Place(new QLineEdit(this), 164, 240, 321, 24);
-    ComboBox3 = MakeList(this, {"自動", "手動"}, 164, 266, 75, 24);
-    Edit5 = Place(new QLineEdit(this), 242, 266, 244, 24);
+    // The copy on this machine: a directory here, not on the server.
+    Edit6 = Place(new QLineEdit(this), 164, 266, 321, 24);
+    ComboBox3 = MakeList(this, {"自動", "手動"}, 164, 292, 75, 24);
+    Edit5 = Place(new QLineEdit(this), 242, 292, 244, 24);
     ComboBox4 = MakeList(this,
                          {"每 5  分", "每 10 分", "每 30 分", "每 1  小時", "每 3  小時",
                           "每 6  小時", "每 12 小時", "特定時間"},
                          164, 214, 119, 24);
     Button1 = Place(new QPushButton(Q("登入測試"), this), 140, 128, 83, 22);
     Button1->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
-    CheckBox1 = Place(new QCheckBox(Q("開機自動載入"), this), 114, 314, 123, 17);
+    CheckBox1 = Place(new QCheckBox(Q("開機自動載入"), this), 114, 340, 123, 17);
     SetColour(CheckBox1, QPalette::WindowText, 0x800000);
-    CheckBox2 = Place(new QCheckBox(Q("備份後驗證"), this), 250, 314, 110, 17);
+    CheckBox2 = Place(new QCheckBox(Q("備份後驗證"), this), 250, 340, 110, 17);
     SetColour(CheckBox2, QPalette::WindowText, 0x800000);
 
-    // Tab order 0..10 as laid out (ComboBox4 before MaskEdit1).
-    QWidget* order[] = {Edit1,     Edit2, ComboBox1, Edit3, ComboBox2, ComboBox4,
-                        MaskEdit1, Edit4, ComboBox3, Edit5, CheckBox1, CheckBox2};
+    // Tab order as laid out (ComboBox4 before MaskEdit1).
+    QWidget* order[] = {Edit1, Edit2, ComboBox1, Edit3, ComboBox2, ComboBox4, MaskEdit1,
+                        Edit4, Edit6, ComboBox3, Edit5, CheckBox1, CheckBox2};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
@@ -274,7 +278,7 @@ void TQuorvaneForm::CreateComponents() {
 
 void TQuorvaneForm::ConnectEvents() {
     auto change = [this] { Guarded([this] { Edit1Change(); }); };
-    for (QLineEdit* e : {Edit1, Edit2, Edit3, Edit4})
+    for (QLineEdit* e : {Edit1, Edit2, Edit3, Edit4, Edit6})
         connect(e, &QLineEdit::textChanged, this, change);
     connect(MaskEdit1, &TMaskEdit::Changed, this, change);
     connect(ComboBox2, &QComboBox::activated, this, change);
@@ -286,6 +290,7 @@ void TQuorvaneForm::ConnectEvents() {
     SpeedButton3->OnClick = [this] { Guarded([this] { SpeedButton3Click(); }); };
     SpeedButton4->OnClick = [this] { Guarded([this] { SpeedButton4Click(); }); };
     SpeedButton5->OnClick = [this] { Guarded([this] { SpeedButton5Click(); }); };
+    SpeedButton6->OnClick = [this] { Guarded([this] { SpeedButton6Click(); }); };
     connect(ComboBox1, &QComboBox::activated, this,
             [this] { Guarded([this] { ComboBox1Change(); }); });
     connect(ComboBox3, &QComboBox::activated, this,
@@ -350,7 +355,9 @@ void TQuorvaneForm::FormShow() {
     StartButton->SetDown(true);
     keeper_->Start();  // a gap since the program last ran is made up once
     ShowState();
-    if (!Trim(TextBytes(Edit2)).empty() && !Trim(TextBytes(Edit4)).empty())
+    // Set up (a database and somewhere for its backup): out of the way a second later.
+    if (!Trim(TextBytes(Edit2)).empty() &&
+        (!Trim(TextBytes(Edit4)).empty() || !Trim(TextBytes(Edit6)).empty()))
         Timer2->SetEnabled(true);
     WarnIfAppDirNotWritable();
 }
@@ -441,6 +448,14 @@ void TQuorvaneForm::SpeedButton4Click() {
         Edit4->setText(QString::fromStdString(DirectoryOfFile(OpenDialog1->FileName)));
 }
 
+void TQuorvaneForm::SpeedButton6Click() {
+    OpenDialog1->Title = "本機副本";
+    OpenDialog1->Filter = "";
+    OpenDialog1->TakeDirectories = true;
+    if (OpenDialog1->Execute())
+        Edit6->setText(QString::fromStdString(DirectoryOfFile(OpenDialog1->FileName)));
+}
+
 void TQuorvaneForm::ComboBox1Change() {
     if (ComboBox1->currentIndex() != 0) {
         Edit1->setVisible(true);
@@ -510,6 +525,7 @@ void TQuorvaneForm::GetPara() {
     MaskEdit1->SetText("0000");
     MaskEdit1->SetText(settings.backup_time);
     SetTextBytes(Edit4, settings.backup_dir);
+    SetTextBytes(Edit6, settings.local_dir);
     SetTextBytes(Edit5, settings.backup_name);
     SetIndex(ComboBox1, settings.protocol);
     SetIndex(ComboBox2, settings.date_mode);
@@ -517,6 +533,7 @@ void TQuorvaneForm::GetPara() {
     SetIndex(ComboBox4, settings.time_mode);
     CheckBox2->setChecked(settings.verify);
     verify_dir_ = settings.verify_dir;
+    alerts_ = settings;  // the alerts' keys, which have no controls
 
     MaskEdit1->setVisible(ComboBox4->currentIndex() == 7);
     Edit5->setVisible(ComboBox3->currentIndex() == 1);
@@ -538,6 +555,11 @@ TBackupSettings TQuorvaneForm::CurrentSettings() const {
     s.time_mode = ComboBox4->currentIndex();
     s.verify = CheckBox2->isChecked();
     s.verify_dir = verify_dir_;
+    s.local_dir = TextBytes(Edit6);
+    s.ping_url = alerts_.ping_url;
+    s.hook_cmd = alerts_.hook_cmd;
+    s.metrics_file = alerts_.metrics_file;
+    s.settings_file = places_.settings_file;
     s.settings_id = SettingsId(places_.settings_file);
     return s;
 }
@@ -557,6 +579,7 @@ void TQuorvaneForm::SavePara() {
     write("LOGNAME", TextBytes(Edit3));
     write("BACKUPTIME", MaskEdit1->Text());
     write("BACKUPDIR", TextBytes(Edit4));
+    write("LOCALDIR", TextBytes(Edit6));
     write("BACKUPNAME", TextBytes(Edit5));
     Ini1->SetDataType(TiniType::DsInteger);
     write("PROTOCAL", ComboBox1->currentIndex());

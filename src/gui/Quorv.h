@@ -49,7 +49,9 @@ public:
     QLabel* Label8;
     TSpeedButton* SpeedButton4;
     QLabel* Label9;
+    QLabel* Label10;
     TSpeedButton* SpeedButton5;
+    TSpeedButton* SpeedButton6;
     QLabel* Panel1;
     QLineEdit *Edit1, *Edit2;
     QComboBox* ComboBox1;
@@ -57,6 +59,7 @@ public:
     QComboBox* ComboBox2;
     TMaskEdit* MaskEdit1;
     QLineEdit* Edit4;
+    QLineEdit* Edit6;
     QComboBox* ComboBox3;
     QLineEdit* Edit5;
     QComboBox* ComboBox4;
@@ -99,6 +102,7 @@ public:
     void SpeedButton3Click();
     void SpeedButton4Click();
     void SpeedButton5Click();
+    void SpeedButton6Click();
     void ComboBox1Change();
     void ComboBox3Change();
     void TrayIcon1DblClick();
@@ -149,6 +153,7 @@ private:
     std::string password_;
     std::string app_dir_;
     std::string verify_dir_;   // VERIFYDIR as read; the window shows no control for it
+    TBackupSettings alerts_;   // PINGURL, HOOKCMD and METRICSFILE as read: no controls either
     FilePlaces places_;        // where the settings file and the log are kept
     TFileLock settings_lock_;  // one writer per settings file
     bool testing_ = false;

@@ -32,10 +32,11 @@ TEST_F(FormFixture, FirstStartWithoutSettingsFile) {
 
     clock.Set(2026, 12, 7, 14, 31, 0, 0);
     f.FormClose();
-    EXPECT_EQ(Ini(),
-              "[Para]\r\nSERVERNAME=\r\nDATABASENAME=\r\nUSERNAME=SYSDBA\r\nPASSWORD=tidewater\r\n"
-              "LOGNAME=\r\nBACKUPTIME=0000\r\nBACKUPDIR=\r\nBACKUPNAME=\r\nPROTOCAL=3\r\n"
-              "BACKUPMODE=0\r\nNAMETYPE=0\r\nTIMEMODE=0\r\nVERIFY=0\r\n");
+    EXPECT_EQ(
+        Ini(),
+        "[Para]\r\nSERVERNAME=\r\nDATABASENAME=\r\nUSERNAME=SYSDBA\r\nPASSWORD=tidewater\r\n"
+        "LOGNAME=\r\nBACKUPTIME=0000\r\nBACKUPDIR=\r\nLOCALDIR=\r\nBACKUPNAME=\r\nPROTOCAL=3\r\n"
+        "BACKUPMODE=0\r\nNAMETYPE=0\r\nTIMEMODE=0\r\nVERIFY=0\r\n");
     EXPECT_EQ(LogLines(), (Msgs{"20261207.143005:程式執行", "20261207.143100:系統結束"}));
     EXPECT_TRUE(FakeApp().messages.empty());
 }
@@ -51,8 +52,11 @@ TEST_F(FormFixture, SettingsAreLoadedIntoTheControls) {
         "SERVERNAME=db1\r\nDATABASENAME=/data/x.fdb\r\nUSERNAME=\r\nPASSWORD=p w\r\n"
         "LOGNAME=/logs\r\nBACKUPTIME=0830\r\nBACKUPDIR=/bak\r\nBACKUPNAME=\"manual \"\r\n"
         "PROTOCAL=0\r\nBACKUPMODE=2\r\nNAMETYPE=1\r\nTIMEMODE=7\r\nVERIFY=1\r\n"
-        "VERIFYDIR=/scratch\r\n");
+        "VERIFYDIR=/scratch\r\nLOCALDIR=/home/admin/copies\r\nPINGURL=https://hc/abc\r\n");
     TQuorvaneForm& f = Start();
+    EXPECT_EQ(f.Edit6->text(), "/home/admin/copies");
+    EXPECT_EQ(f.CurrentSettings().local_dir, "/home/admin/copies");
+    EXPECT_EQ(f.CurrentSettings().ping_url, "https://hc/abc");
     EXPECT_EQ(f.Edit1->text(), "db1");
     EXPECT_TRUE(f.CheckBox2->isChecked());
     EXPECT_EQ(f.CurrentSettings().verify_dir, "/scratch");
@@ -86,7 +90,8 @@ TEST_F(FormFixture, ClosingWritesEveryKeyWithOneWriteOfTheFile) {
     EXPECT_EQ(files.writes, 1);
     EXPECT_EQ(files.files[ini],
               "; by hand\n[Para]\nTIMEMODE=7\r\nBACKUPTIME=0830\r\nSERVERNAME=\r\nDATABASENAME=\r\n"
-              "USERNAME=SYSDBA\r\nPASSWORD=tidewater\r\nLOGNAME=\r\nBACKUPDIR=\r\nBACKUPNAME=\r\n"
+              "USERNAME=SYSDBA\r\nPASSWORD=tidewater\r\nLOGNAME=\r\nBACKUPDIR=\r\nLOCALDIR=\r\n"
+              "BACKUPNAME=\r\n"
               "PROTOCAL=3\r\nBACKUPMODE=0\r\nNAMETYPE=0\r\nVERIFY=0\r\n[Other]\nX=1\n");
     SetProfileFiles(nullptr);
 }

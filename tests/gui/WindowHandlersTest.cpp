@@ -106,6 +106,8 @@ TEST_F(HandlersTest, PickersFillTheirEditsAndCancelChangesNothing) {
     answer = empty.path();
     form->SpeedButton4->click();
     EXPECT_EQ(form->Edit4->text().toStdString(), empty.path());
+    form->SpeedButton6->click();  // the copy on this machine
+    EXPECT_EQ(form->Edit6->text().toStdString(), empty.path());
     form->SpeedButton3Click();
     EXPECT_EQ(form->Edit3->text().toStdString(), empty.path());
     form->SpeedButton2->click();
@@ -117,6 +119,7 @@ TEST_F(HandlersTest, PickersFillTheirEditsAndCancelChangesNothing) {
                                                                        {"記錄檔路徑", ""},
                                                                        {"資料庫名稱", db_filter},
                                                                        {"備份檔路徑", ""},
+                                                                       {"本機副本", ""},
                                                                        {"記錄檔路徑", ""},
                                                                        {"資料庫名稱", db_filter}}));
     EXPECT_EQ(LogMessages(),
@@ -231,10 +234,10 @@ TEST_F(HandlersTest, TheTrayIconStandsForTheMinimisedWindow) {
 TEST_F(FormFixture, WindowLook) {
     TQuorvaneForm& f = Start(false);
     EXPECT_EQ(f.windowTitle(), "Interbase 6 Quorvane V1.01");
-    EXPECT_EQ(f.minimumSize(), QSize(536, 335));
-    EXPECT_EQ(f.maximumSize(), QSize(536, 335));
+    EXPECT_EQ(f.minimumSize(), QSize(536, 361));
+    EXPECT_EQ(f.maximumSize(), QSize(536, 361));
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_EQ(f.pos(), screen.center() - QPoint(268, 167));  // in the centre of the screen
+    EXPECT_EQ(f.pos(), screen.center() - QPoint(268, 180));  // in the centre of the screen
     EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(f.ComboBox4->itemText(0), "每 5  分");
     EXPECT_EQ(f.ComboBox2->itemText(4), "每周 6,日");
