@@ -1,8 +1,10 @@
 #pragma once
 // Follows one accepted backup to its end, off the window's thread.
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "firebird/IBServices.h"
 #include "firebird/OutcomeWorker.h"
@@ -12,8 +14,14 @@ namespace qv {
 // How a followed backup ended: the server finished the file, or the failure's text as an
 // EIBError carries it (the server's report, or the lost connection).
 struct TBackupOutcome {
+    TBackupOutcome() = default;
+    TBackupOutcome(bool succeeded, std::string message, std::optional<int64_t> bytes = std::nullopt)
+        : succeeded(succeeded), message(std::move(message)), bytes(bytes) {}
+
     bool succeeded = false;
     std::string message;
+    // The bytes that reached this machine, for a backup streamed here; none otherwise.
+    std::optional<int64_t> bytes;
 };
 
 // Takes over the attachment a backup was started on and asks the service manager, about once

@@ -37,6 +37,7 @@ constexpr uint8_t isc_info_end = 1;
 constexpr uint8_t isc_info_truncated = 2;
 constexpr uint8_t isc_info_data_not_ready = 4;
 constexpr uint8_t isc_info_svc_line = 62;
+constexpr uint8_t isc_info_svc_to_eof = 63;
 constexpr uint8_t isc_info_svc_timeout = 64;
 constexpr uint8_t isc_info_svc_running = 67;
 constexpr uint8_t isc_info_svc_stdin = 78;

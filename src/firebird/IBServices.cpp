@@ -378,6 +378,41 @@ std::string TIBControlAndQueryService::GetNextLine() {
     return line;
 }
 
+const std::string& TIBControlAndQueryService::BytesQueryRequest() {
+    static const std::string request(1, static_cast<char>(isc_info_svc_to_eof));
+    return request;
+}
+
+std::string TIBControlAndQueryService::GetNextBytes() {
+    if (output_ended_) return {};
+    const std::string answer = Query(RunningQuerySend(), BytesQueryRequest());
+    // The item, a 2-byte little-endian length, the bytes; then a flag when more is waiting
+    // (isc_info_truncated), the wait ran out (isc_info_svc_timeout) or nothing was ready
+    // (isc_info_data_not_ready); then isc_info_end. No bytes and no flag: the output has ended.
+    const auto* a = reinterpret_cast<const unsigned char*>(answer.data());
+    const size_t size = answer.size();
+    if (size < 3 || a[0] != isc_info_svc_to_eof)
+        RaiseClientError(ClientErrorCode::ServiceAnswerUnknown);
+    const size_t length = a[1] | static_cast<size_t>(a[2]) << 8;
+    size_t at = 3 + length;
+    if (at > size) RaiseClientError(ClientErrorCode::ServiceAnswerUnknown);
+    bool waiting = false;
+    for (; at < size && a[at] != isc_info_end; ++at) {
+        switch (a[at]) {
+            case isc_info_svc_timeout:
+            case isc_info_data_not_ready:
+            case isc_info_truncated:
+                waiting = true;
+                break;
+            default:
+                RaiseClientError(ClientErrorCode::ServiceAnswerUnknown);
+        }
+    }
+    if (at >= size) RaiseClientError(ClientErrorCode::ServiceAnswerUnknown);
+    if (length == 0 && !waiting) output_ended_ = true;
+    return answer.substr(3, length);
+}
+
 void TIBBackupService::PrepareStartRequest() {
     if (database_name_.empty()) RaiseClientError(ClientErrorCode::StartParamsMissing);
     SetAction(isc_action_svc_backup);

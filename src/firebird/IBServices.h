@@ -153,6 +153,15 @@ public:
     // The line query's receive items, as sent (the send items are RunningQuerySend's).
     static const std::string& LineQueryRequest();
 
+    // Asks for the started action's output as raw bytes (a backup to "stdout": the backup
+    // itself), which the server holds back for at most a second: what came, "" when nothing
+    // came meanwhile or the output has ended (then OutputEnded is true). A backup to "stdout"
+    // waits in the server while nobody reads, so it is read until OutputEnded. An action that
+    // failed comes back as its failure status, raised as an exception.
+    std::string GetNextBytes();
+    // Its receive item (isc_info_svc_to_eof), as sent; the send items are RunningQuerySend's.
+    static const std::string& BytesQueryRequest();
+
 protected:
     void SetAction(int action) {
         action_ = action;

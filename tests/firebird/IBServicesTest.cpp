@@ -3,11 +3,16 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 
 #include "firebird/BackupFollower.h"
+#include "firebird/BackupStreamer.h"
 #include "firebird/BackupVerifier.h"
 
 #include "FbDouble.h"
@@ -583,6 +588,135 @@ TEST_F(ServiceTest, AFedRestoreSendsNoMoreThanAskedAndRefusesAFileItCannotRead) 
     auto calls = dbl->ServiceCalls();
     ASSERT_EQ(calls.size(), 4u);
     EXPECT_EQ(calls[3].data.size(), 7u + 3u + 100u);
+}
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// A backup streamed to this machine: one file, "stdout", no verbose; raw output read to its end
+// (isc_info_svc_to_eof) into "<copy>.part", renamed over the copy only when the stream ended
+// with no failure. The previous copy stays whole otherwise, and no .part is left.
+TEST_F(ServiceTest, StreamerRequestsAndTheCopyItLeaves) {
+    char dir_template[] = "/tmp/qv-stream-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir_template));
+    const std::string dir = dir_template, copy = dir + "/x.gbk", victim = dir + "/victim";
+    std::ofstream(copy) << "previous copy";
+    std::ofstream(victim) << "not ours";
+    ASSERT_EQ(symlink(victim.c_str(), PartPath(copy).c_str()), 0);  // left by a killed run
+    TStreamRequest request;
+    request.server_name = "localhost";
+    request.user = "SYSDBA";
+    request.password = "tidewater";
+    request.database = "/d/x.fdb";
+    request.local_path = copy;
+    request.call_timeout_ms = 500;
+    auto stream = [&](const TStreamRequest& r) {
+        std::mutex mu;
+        std::vector<TStreamOutcome> seen;
+        TBackupStreamer streamer(r, [&](const TStreamOutcome& o) {
+            std::lock_guard lock(mu);
+            seen.push_back(o);
+        });
+        for (int i = 0; i < 500 && !streamer.Finished(); ++i) Sleep(10);
+        std::lock_guard lock(mu);
+        EXPECT_EQ(seen.size(), 1u);
+        return seen.empty() ? TStreamOutcome{false, "<none>"} : seen[0];
+    };
+
+    dbl->Output("abc");
+    dbl->Running(1);  // the wait ran out with nothing
+    dbl->Output(std::string(3000, 'd'));
+    TStreamOutcome o = stream(request);  // then the end: no bytes, no flag
+    EXPECT_TRUE(o.succeeded) << o.message;
+    EXPECT_EQ(o.bytes, 3003);
+    EXPECT_EQ(Contents(copy), "abc" + std::string(3000, 'd'));
+    EXPECT_EQ(Contents(victim), "not ours");  // the link was replaced, never followed
+    EXPECT_FALSE(Exists(PartPath(copy)));
+    struct stat st {};
+    ASSERT_EQ(stat(copy.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    auto calls = dbl->ServiceCalls();
+    ASSERT_EQ(calls.size(), 7u);
+    EXPECT_EQ(calls[0].name, "isc_service_attach");
+    EXPECT_EQ(Bytes(calls[1].data), Cat({{0x01, 0x6A, 8, 0},
+                                         Bytes("/d/x.fdb"),
+                                         {0x6C, 0, 0, 0, 0, 0x05, 6, 0},
+                                         Bytes("stdout")}));
+    for (int i = 2; i <= 5; ++i) {
+        EXPECT_EQ(Bytes(calls[i].data), (std::vector<int>{64, 4, 0, 1, 0, 0, 0})) << i;
+        EXPECT_EQ(Bytes(calls[i].spb), (std::vector<int>{63})) << i;  // isc_info_svc_to_eof
+    }
+    EXPECT_EQ(calls[6].name, "isc_service_detach");
+
+    // A failure status after some bytes: the server's text; the last copy stays.
+    const std::string last = Contents(copy);
+    dbl->Reset();
+    dbl->Output("partial");
+    dbl->Fail("isc_service_query", 335544344, -902,
+              {"I/O error during \"open\" operation for file \"/d/x.fdb\"",
+               "Error while trying to open file", "No such file or directory"});
+    o = stream(request);
+    EXPECT_FALSE(o.succeeded);
+    EXPECT_EQ(o.message,
+              "I/O error during \"open\" operation for file \"/d/x.fdb\"\r\nError while trying to "
+              "open file\r\nNo such file or directory");
+    EXPECT_EQ(o.bytes, std::nullopt);
+    EXPECT_EQ(Contents(copy), last);
+    EXPECT_FALSE(Exists(PartPath(copy)));
+    EXPECT_EQ(dbl->OpenHandles(), 0);
+
+    // No data for no_data_ms while the server still answers: failed.
+    dbl->Reset();
+    dbl->Running(100000);
+    TStreamRequest quiet = request;
+    quiet.no_data_ms = 100;
+    o = stream(quiet);
+    EXPECT_EQ(o.message, "The service manager did not answer within 1 seconds");
+    EXPECT_EQ(Contents(copy), last);
+    EXPECT_FALSE(Exists(PartPath(copy)));
+
+    // Stopped mid-stream: no outcome, the attachment closed, the .part removed.
+    dbl->Reset();
+    dbl->Output("abc");
+    dbl->Running(100000);
+    {
+        std::atomic<int> reports{0};
+        TBackupStreamer streamer(request, [&](const TStreamOutcome&) { ++reports; });
+        for (int i = 0; i < 100 && !Exists(PartPath(copy)); ++i) Sleep(10);
+        Sleep(50);
+        EXPECT_TRUE(streamer.Stop(3000));
+        EXPECT_EQ(reports, 0);
+    }
+    EXPECT_EQ(dbl->OpenHandles(), 0);
+    EXPECT_FALSE(Exists(PartPath(copy)));
+    EXPECT_EQ(Contents(copy), last);
+
+    // A directory that cannot take the copy fails before the server is asked anything.
+    dbl->Reset();
+    TStreamRequest nowhere = request;
+    nowhere.local_path = dir + "/missing/x.gbk";
+    o = stream(nowhere);
+    EXPECT_EQ(o.message, dir + "/missing: No such file or directory");
+    EXPECT_TRUE(dbl->Names().empty());
+    std::remove(copy.c_str());
+    std::remove(victim.c_str());
+    EXPECT_EQ(rmdir(dir.c_str()), 0);  // nothing else was left in it
+}
+
+TEST(LocalDir, ProblemsAreNamed) {
+    EXPECT_EQ(LocalDirProblem("/tmp"), "");
+    EXPECT_EQ(LocalDirProblem("copies"), "copies: not an absolute path");
+    EXPECT_EQ(LocalDirProblem(""), ": not an absolute path");
+    EXPECT_EQ(LocalDirProblem("/nonexistent/copies"),
+              "/nonexistent/copies: No such file or directory");
+    EXPECT_EQ(LocalDirProblem("/etc/hostname"), "/etc/hostname: Not a directory");
 }
 
 // One name per settings file, whatever the backup file is called: every run of one settings

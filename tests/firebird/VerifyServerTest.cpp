@@ -2,11 +2,13 @@
 // with two tables, backed up once, then verified whole (by the server's own path, as after a
 // completed backup, and fed from this machine), cut short, replaced by something else, into a
 // directory the server cannot write, twice at once into one directory, and stopped midway.
+// And the backup streamed to this machine: whole, failed, stopped, cut off, into a full disk.
 // A file that may be cut short is only ever fed: restored by its server-side path, it makes
 // the server write its volume prompt into whatever it holds as descriptor 1 (another
 // connection, a database file).
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,6 +21,8 @@
 #include <thread>
 
 #include "FirebirdServer.h"
+#include "TcpRelay.h"
+#include "firebird/BackupStreamer.h"
 #include "firebird/BackupVerifier.h"
 #include "platform/Strings.h"
 
@@ -155,6 +159,40 @@ protected:
             f.big_gbk = gbk;
         }
         return f.big_gbk;
+    }
+
+    TStreamRequest StreamRequest(const std::string& database, const std::string& copy) const {
+        TStreamRequest r;
+        r.server_name = "localhost";
+        r.user = "SYSDBA";
+        r.password = server.password;
+        r.database = database;
+        r.local_path = copy;
+        return r;
+    }
+    // Runs a stream to its end: its one outcome.
+    TStreamOutcome Stream(const TStreamRequest& request) {
+        std::mutex mu;
+        std::vector<TStreamOutcome> seen;
+        TBackupStreamer streamer(request, [&](const TStreamOutcome& o) {
+            std::lock_guard lock(mu);
+            seen.push_back(o);
+        });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (!streamer.Finished() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::lock_guard lock(mu);
+        EXPECT_EQ(seen.size(), 1u);
+        return seen.empty() ? TStreamOutcome{false, "<none>"} : seen[0];
+    }
+    // Waits until the stream's .part has passed `bytes`.
+    static bool PartPasses(const std::string& copy, off_t bytes) {
+        struct stat st {};
+        for (int i = 0; i < 3000; ++i) {
+            if (stat(PartPath(copy).c_str(), &st) == 0 && st.st_size > bytes) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
     }
 
     FirebirdServer server;
@@ -295,6 +333,87 @@ TEST_F(VerifyServerTest, StoppedMidwayLeavesNoScratchDatabase) {
             EXPECT_LT(took, std::chrono::seconds(10));
         }
     }
+}
+
+// Streamed to this machine, the backup is the server-side one but for the header's time stamp,
+// and restores whole when fed back; a database the server cannot open fails with its text, and
+// the copy made before stays as it was, with no .part beside it.
+TEST_F(VerifyServerTest, AStreamedCopyIsTheBackupAndAFailedOneKeepsThePreviousCopy) {
+    const std::string copy = Made().local_dir + "/streamed.gbk";
+    TStreamOutcome o = Stream(StreamRequest(Made().db, copy));
+    ASSERT_TRUE(o.succeeded) << o.message;
+    const std::string streamed = ReadFile(copy), &served = Made().bytes;
+    EXPECT_EQ(o.bytes, static_cast<int64_t>(streamed.size()));
+    ASSERT_EQ(streamed.size(), served.size());
+    size_t differing = 0;
+    for (size_t i = 0; i < served.size(); ++i) differing += streamed[i] != served[i];
+    EXPECT_LE(differing, 8u);  // the time stamp
+    EXPECT_FALSE(Exists(PartPath(copy)));
+    const TVerifyOutcome restored = Verify(FedRequest(copy));
+    EXPECT_TRUE(restored.succeeded) << restored.message;
+
+    const std::string missing =
+        FirebirdServer::DirOf(Made().db) + "/no-such-" + std::to_string(getpid()) + ".fdb";
+    o = Stream(StreamRequest(missing, copy));
+    EXPECT_FALSE(o.succeeded);
+    EXPECT_EQ(o.message, "I/O error during \"open\" operation for file \"" + missing +
+                             "\"\r\nError while trying to open file\r\nNo such file or directory");
+    EXPECT_EQ(ReadFile(copy), streamed);
+    EXPECT_FALSE(Exists(PartPath(copy)));
+}
+
+// The 2 M-row database's stream, stopped (as at the program's end) and cut off (the connection
+// lost): stopped within 3 s without an outcome, cut off as a failure; no .part either way, and
+// the previous copy untouched.
+TEST_F(VerifyServerTest, AStreamStoppedOrCutOffLeavesNoPart) {
+    const std::string copy = Made().local_dir + "/big.gbk";
+    std::ofstream(copy) << "the previous copy";
+    {
+        std::atomic<int> reports{0};
+        TBackupStreamer streamer(StreamRequest(server.big_db, copy),
+                                 [&](const TStreamOutcome&) { ++reports; });
+        ASSERT_TRUE(PartPasses(copy, 1 << 20));
+        const auto before = std::chrono::steady_clock::now();
+        EXPECT_TRUE(streamer.Stop(3000));
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
+        EXPECT_EQ(reports, 0);
+        EXPECT_FALSE(Exists(PartPath(copy)));
+    }
+    test::TcpRelay relay;
+    ASSERT_TRUE(relay.ok());
+    TStreamRequest through = StreamRequest(server.big_db, copy);
+    through.server_name = "127.0.0.1/" + std::to_string(relay.Port());
+    std::thread cutter([&] {
+        if (PartPasses(copy, 1 << 20)) relay.Cut();
+    });
+    const TStreamOutcome o = Stream(through);
+    cutter.join();
+    EXPECT_FALSE(o.succeeded);
+    EXPECT_EQ(o.message, "Error reading data from the connection");
+    EXPECT_FALSE(Exists(PartPath(copy)));
+    EXPECT_EQ(ReadFile(copy), "the previous copy");
+}
+
+// Run by scripts/small-fs.sh in a mount namespace of its own: QV_SMALL_FS is a 1 MiB tmpfs and
+// QV_READONLY_DIR a read-only one. The full disk fails with the system's text, the previous copy
+// stays, no .part; the read-only directory is named before the server is asked.
+TEST_F(VerifyServerTest, AFullLocalDiskFailsWithTheSystemsText) {
+    const char* small = std::getenv("QV_SMALL_FS");
+    const char* readonly = std::getenv("QV_READONLY_DIR");
+    if (!small || !readonly) GTEST_SKIP() << "run through scripts/small-fs.sh";
+    const std::string copy = std::string(small) + "/big.gbk";
+    const std::string previous(300000, 'p');
+    std::ofstream(copy) << previous;
+    const TStreamOutcome o = Stream(StreamRequest(server.big_db, copy));
+    EXPECT_FALSE(o.succeeded);
+    EXPECT_EQ(o.message, "No space left on device");
+    EXPECT_EQ(ReadFile(copy), previous);
+    EXPECT_FALSE(Exists(PartPath(copy)));
+
+    EXPECT_EQ(LocalDirProblem(readonly), std::string(readonly) + ": Read-only file system");
+    const TStreamOutcome refused =
+        Stream(StreamRequest(server.big_db, std::string(readonly) + "/x.gbk"));
+    EXPECT_EQ(refused.message, std::string(readonly) + ": Read-only file system");
 }
 
 }  // namespace

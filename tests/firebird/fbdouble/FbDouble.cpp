@@ -371,12 +371,12 @@ FBD_EXPORT ISC_STATUS isc_service_start(ISC_STATUS* status, Handle* handle, ISC_
     return Finish(status, Next("isc_service_start"));
 }
 
-// Answers isc_info_svc_running, isc_info_svc_line and isc_info_svc_stdin, in the order asked.
-// A scripted success carries, for the running item, the running value in `code`; for the line
-// item, one line of output in its text, or (code 1, no text) a wait that ran out with nothing
-// to read. None scripted: the action has ended (running 0; an empty line without a flag). The
-// stdin item answers what fbd_stdin scripted, else 0. A scripted failure is the action's
-// failure.
+// Answers isc_info_svc_running, isc_info_svc_line, isc_info_svc_to_eof and isc_info_svc_stdin,
+// in the order asked. A scripted success carries, for the running item, the running value in
+// `code`; for the line item (and the output item), one line of output in its text, or (code 1, no
+// text) a wait that ran out with nothing to read. None scripted: the action has ended (running 0;
+// an empty line without a flag). The stdin item answers what fbd_stdin scripted, else 0. A scripted
+// failure is the action's failure.
 FBD_EXPORT ISC_STATUS isc_service_query(ISC_STATUS* status, Handle* handle, ISC_LONG* reserved,
                                         unsigned short send_length, const char* send,
                                         unsigned short request_length, const char* request,
@@ -392,9 +392,9 @@ FBD_EXPORT ISC_STATUS isc_service_query(ISC_STATUS* status, Handle* handle, ISC_
     Outcome o = Next("isc_service_query");
     std::string answer;
     for (unsigned short i = 0; o.result == 0 && i < request_length; ++i) {
-        if (request[i] == 62) {
+        if (request[i] == 62 || request[i] == 63) {  // a line, or raw output to its end
             const std::string line = o.texts.empty() ? std::string() : o.texts[0];
-            answer += {62, char(line.size() & 0xFF), char(line.size() >> 8 & 0xFF)};
+            answer += {request[i], char(line.size() & 0xFF), char(line.size() >> 8 & 0xFF)};
             answer += line;
             if (line.empty() && o.code == 1) answer += char(64);  // isc_info_svc_timeout
         } else if (request[i] == 67) {
