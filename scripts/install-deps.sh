@@ -11,7 +11,7 @@ need=(build-essential cmake ninja-build pkg-config git
       fonts-arphic-uming fonts-arphic-ukai
       xvfb xauth x11-apps x11-utils xdotool xdg-utils openbox trayer imagemagick
       dbus-daemon dbus-bin python3-dbus python3-gi weston xwayland qt6-wayland
-      firebird3.0-utils libfbclient2 firebird-dev
+      firebird3.0-utils libfbclient2 firebird-dev libcurl4 libcurl4-openssl-dev openssl
       clang libclang-rt-14-dev iproute2 iptables util-linux procps faketime python3
       dpkg-dev lintian libsystemd-dev systemd debootstrap systemd-container)
 missing=()
