@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -13,6 +14,8 @@
 
 #include "TestSupport.h"
 #include "engine/RunHook.h"
+#include "engine/RunMetrics.h"
+#include "platform/Files.h"
 
 namespace qv::test {
 namespace {
@@ -206,6 +209,156 @@ TEST_F(HookTest, WaitingHooksAreBoundedAndAShellThatCannotStartIsAWarning) {
         EXPECT_GT(line.size(), std::string("無法執行 HOOKCMD:").size());
         EXPECT_EQ(priority, kWarning);
     }
+}
+
+// promtool's verdict on a metrics file: its output, and "exit N" when it did not pass.
+std::string Promtool(const std::string& file) {
+    std::string out;
+    FILE* p = popen(("promtool check metrics < '" + file + "' 2>&1").c_str(), "r");
+    if (!p) return "promtool did not start";
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    const int status = pclose(p);
+    if (status != 0) out += "exit " + std::to_string(WEXITSTATUS(status));
+    return out;
+}
+
+TEST(RunMetrics, TheTextFileAfterSuccessFailureAndARestartPassesPromtool) {
+    TempDir dir;
+    const std::string prom = dir / "quorvane_sales.prom";
+    const std::string runs = dir / kRunHistoryFileName;
+    const std::string db = "/data/s\"a\\les\n.fdb";
+    TRunHistory history = LoadRunHistory(runs);
+
+    // Before any run: the counters from 0, the last success at 0, no gauge that is not known.
+    const std::string labels = "{database=\"/data/s\\\"a\\\\les\\n.fdb\",instance=\"sales\"}";
+    EXPECT_EQ(MetricsText(history, db, "sales", std::nullopt),
+              "# HELP quorvane_last_success_timestamp_seconds When the last successful backup "
+              "run ended, in seconds since the epoch; 0 when none has succeeded.\n"
+              "# TYPE quorvane_last_success_timestamp_seconds gauge\n"
+              "quorvane_last_success_timestamp_seconds" +
+                  labels +
+                  " 0\n"
+                  "# HELP quorvane_runs_total Backup runs that ended, by outcome.\n"
+                  "# TYPE quorvane_runs_total counter\n"
+                  "quorvane_runs_total{database=\"/data/s\\\"a\\\\les\\n.fdb\",instance=\"sales\","
+                  "outcome=\"success\"} 0\n"
+                  "quorvane_runs_total{database=\"/data/s\\\"a\\\\les\\n.fdb\",instance=\"sales\","
+                  "outcome=\"failure\"} 0\n"
+                  "# HELP quorvane_missed_total Due backup times that passed unchecked.\n"
+                  "# TYPE quorvane_missed_total counter\n"
+                  "quorvane_missed_total" +
+                  labels + " 0\n");
+    WriteFile(prom, "old");
+    chmod(prom.c_str(), 0600);
+    EXPECT_EQ(WriteMetricsFile(prom, MetricsText(history, db, "sales", std::nullopt)), "");
+    EXPECT_EQ(Promtool(prom), "");
+    struct stat st {};
+    ASSERT_EQ(stat(prom.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);  // the collector reads it as another user
+
+    history.Add(Outcome(TOutcomeKind::Success));
+    const std::string after_success = MetricsText(history, "sales", "", 1796641200);
+    EXPECT_EQ(after_success,
+              "# HELP quorvane_last_run_timestamp_seconds When the last backup run ended, in "
+              "seconds since the epoch.\n"
+              "# TYPE quorvane_last_run_timestamp_seconds gauge\n"
+              "quorvane_last_run_timestamp_seconds{database=\"sales\"} 1796637642\n"
+              "# HELP quorvane_last_success_timestamp_seconds When the last successful backup "
+              "run ended, in seconds since the epoch; 0 when none has succeeded.\n"
+              "# TYPE quorvane_last_success_timestamp_seconds gauge\n"
+              "quorvane_last_success_timestamp_seconds{database=\"sales\"} 1796637642\n"
+              "# HELP quorvane_last_run_success Whether the last backup run succeeded (1) or "
+              "failed (0).\n"
+              "# TYPE quorvane_last_run_success gauge\n"
+              "quorvane_last_run_success{database=\"sales\"} 1\n"
+              "# HELP quorvane_last_backup_bytes The size of the last successful backup, in "
+              "bytes.\n"
+              "# TYPE quorvane_last_backup_bytes gauge\n"
+              "quorvane_last_backup_bytes{database=\"sales\"} 123456789\n"
+              "# HELP quorvane_last_run_duration_seconds How long the last backup run took.\n"
+              "# TYPE quorvane_last_run_duration_seconds gauge\n"
+              "quorvane_last_run_duration_seconds{database=\"sales\"} 42\n"
+              "# HELP quorvane_last_verify_success Whether the last verification (a test "
+              "restore of the backup) succeeded (1) or failed (0).\n"
+              "# TYPE quorvane_last_verify_success gauge\n"
+              "quorvane_last_verify_success{database=\"sales\"} 1\n"
+              "# HELP quorvane_next_due_timestamp_seconds When the next backup is due, in "
+              "seconds since the epoch.\n"
+              "# TYPE quorvane_next_due_timestamp_seconds gauge\n"
+              "quorvane_next_due_timestamp_seconds{database=\"sales\"} 1796641200\n"
+              "# HELP quorvane_runs_total Backup runs that ended, by outcome.\n"
+              "# TYPE quorvane_runs_total counter\n"
+              "quorvane_runs_total{database=\"sales\",outcome=\"success\"} 1\n"
+              "quorvane_runs_total{database=\"sales\",outcome=\"failure\"} 0\n"
+              "# HELP quorvane_missed_total Due backup times that passed unchecked.\n"
+              "# TYPE quorvane_missed_total counter\n"
+              "quorvane_missed_total{database=\"sales\"} 0\n");
+    EXPECT_EQ(WriteMetricsFile(prom, MetricsText(history, db, "sales", 1796641200)), "");
+    EXPECT_EQ(Promtool(prom), "");
+
+    // A failure later: its own time and duration, the success's time and size kept.
+    TRunOutcome failure = Outcome(TOutcomeKind::Failure);
+    failure.started = 1796641200;
+    failure.ended = 1796641203;
+    history.Add(failure);
+    history.Add(Outcome(TOutcomeKind::Missed));
+    history.AddMissed(2);
+    const std::string after_failure = MetricsText(history, db, "sales", 1796644800);
+    for (const std::string& sample : std::vector<std::string>{
+             "quorvane_last_run_timestamp_seconds" + labels + " 1796641203\n",
+             "quorvane_last_success_timestamp_seconds" + labels + " 1796637642\n",
+             "quorvane_last_run_success" + labels + " 0\n",
+             "quorvane_last_backup_bytes" + labels + " 123456789\n",
+             "quorvane_last_run_duration_seconds" + labels + " 3\n",
+             "quorvane_last_verify_success" + labels + " 0\n",
+             "quorvane_missed_total" + labels + " 3\n", "outcome=\"success\"} 1\n",
+             "outcome=\"failure\"} 1\n"})
+        EXPECT_NE(after_failure.find(sample), std::string::npos) << sample;
+    EXPECT_EQ(WriteMetricsFile(prom, after_failure), "");
+    EXPECT_EQ(Promtool(prom), "");
+
+    // A restart: the history comes back from its file, counters and all.
+    EXPECT_EQ(SaveRunHistory(runs, history), "");
+    EXPECT_EQ(ReadFile(runs),
+              "runs_success=1\nruns_failure=1\nmissed=3\nlast_run=1796641203\n"
+              "last_success=1796637642\nlast_run_success=0\nlast_bytes=123456789\n"
+              "last_duration=3\nlast_verify=0\n");
+    std::string warning = "unset";
+    const TRunHistory reloaded = LoadRunHistory(runs, &warning);
+    EXPECT_EQ(warning, "unset");
+    EXPECT_EQ(MetricsText(reloaded, db, "sales", 1796644800), after_failure);
+    // A successful run without verification (now off) clears the verification's gauge.
+    TRunHistory next = reloaded;
+    TRunOutcome unverified = Outcome(TOutcomeKind::Success);
+    unverified.verified.reset();
+    unverified.bytes.reset();
+    next.Add(unverified);
+    const std::string text = MetricsText(next, db, "sales", std::nullopt);
+    EXPECT_EQ(text.find("quorvane_last_verify_success"), std::string::npos);
+    EXPECT_EQ(text.find("quorvane_last_backup_bytes"), std::string::npos);
+    EXPECT_NE(text.find("outcome=\"success\"} 2\n"), std::string::npos);
+    // A damaged file loses only what it cannot tell.
+    EXPECT_EQ(TRunHistory::Parse("runs_success=x\nruns_failure=4\nlast_run_success=2\n").Text(),
+              "runs_success=0\nruns_failure=4\nmissed=0\n");
+}
+
+TEST(RunMetrics, ADirectoryThatCannotBeWrittenIsOneWarningLine) {
+    TempDir dir;
+    const std::string locked = dir / "locked";
+    ASSERT_EQ(mkdir(locked.c_str(), 0555), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);  // the other user may look inside
+    const std::string prom = locked + "/quorvane.prom";
+    // As another user when the tests run as root (who may write anywhere).
+    EXPECT_EQ(RunAsNormalUser([&] {
+                  EXPECT_EQ(WriteMetricsFile(prom, "x 1\n"),
+                            "無法寫入 METRICSFILE " + prom + ":Permission denied");
+                  EXPECT_EQ(SaveRunHistory(locked + "/PROC_RUNS.TXT", TRunHistory{}),
+                            "無法寫入執行紀錄 " + locked + "/PROC_RUNS.TXT:Permission denied");
+                  return static_cast<int>(::testing::Test::HasFailure());
+              }),
+              0);
+    EXPECT_FALSE(FileExists(prom));
 }
 
 }  // namespace
