@@ -13,7 +13,8 @@ need=(build-essential cmake ninja-build pkg-config git
       dbus-daemon dbus-bin python3-dbus python3-gi weston xwayland qt6-wayland
       firebird3.0-utils libfbclient2 firebird-dev libcurl4 libcurl4-openssl-dev openssl
       clang libclang-rt-14-dev iproute2 iptables util-linux procps faketime python3
-      dpkg-dev lintian libsystemd-dev systemd debootstrap systemd-container)
+      dpkg-dev lintian libsystemd-dev systemd debootstrap systemd-container
+      prometheus)  # its promtool checks the metrics file in the tests
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

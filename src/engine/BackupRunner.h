@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/BackupSettings.h"
+#include "engine/LinePriority.h"
 #include "engine/RunOutcome.h"
 #include "firebird/BackupFollower.h"
 #include "firebird/BackupVerifier.h"
@@ -17,11 +18,6 @@
 #include "firebird/IBServices.h"
 
 namespace qv {
-
-// How a line is to be heard: a failure is shown to the user (a desktop notification, an error
-// in the journal), a warning is worth a look, the rest is information. The numbers are the
-// syslog priorities the journal reads.
-enum class TLinePriority { Failure = 3, Warning = 4, Info = 6 };
 
 // The last run that has ended: when it started and the text of its last line.
 struct TRunReport {
@@ -32,9 +28,6 @@ struct TRunReport {
 
 class TBackupRunner {
 public:
-    // A message may hold several lines, "\n" between them: one report, each line logged.
-    using TLineEvent = std::function<void(const std::string& message, TLinePriority priority)>;
-
     // `service` is the owner's backup component; its attach handler must call StartAttached
     // while a run attaches. Lines are reported on the thread that made the runner.
     TBackupRunner(TIBBackupService& service, TLineEvent on_line);
