@@ -129,21 +129,22 @@ void TPinger::Work() {
 
 std::string TPinger::Send(const Job& job, std::unique_lock<std::mutex>& lock) {
     const Clock::time_point deadline = Clock::now() + milliseconds(timing_.overall_ms);
+    std::string failure = "timed out";
     for (size_t tried = 0;; ++tried) {
         THttpLimits limits = timing_.limits;
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return "timed out";
+        if (left.count() <= 0) return failure;  // a wait that ended late
         limits.total_ms = static_cast<int>(std::min<int64_t>(limits.total_ms, left.count()));
         limits.connect_ms = std::min(limits.connect_ms, limits.total_ms);
         lock.unlock();
         const THttpResult result = http_->Post(job.url, job.body, limits, stop_);
         lock.lock();
         if (result.ok) return {};
-        if (stop_ || tried == timing_.backoff_ms.size() || !WorthRetrying(result))
-            return result.error;
+        failure = result.error.empty() ? "failed" : result.error;
+        if (stop_ || tried == timing_.backoff_ms.size() || !WorthRetrying(result)) return failure;
         const Clock::time_point next = Clock::now() + milliseconds(timing_.backoff_ms[tried]);
-        if (next >= deadline) return result.error;
-        if (wake_.wait_until(lock, next, [this] { return stop_.load(); })) return result.error;
+        if (next >= deadline) return failure;
+        if (wake_.wait_until(lock, next, [this] { return stop_.load(); })) return failure;
     }
 }
 

@@ -197,6 +197,31 @@ TEST(Pinger, OneBeingRetriedKeepsTheOthersWaitingAndAnEndStopsItsWait) {
     EXPECT_LT(timer.elapsed(), 500);
 }
 
+TEST(Pinger, AllTriesOfOnePingEndWithinItsTime) {
+    const TPingTiming defaults;
+    int worst = defaults.limits.total_ms;
+    for (int wait : defaults.backoff_ms) worst += wait + defaults.limits.total_ms;
+    EXPECT_LE(worst, defaults.overall_ms);
+    EXPECT_LE(defaults.overall_ms, 60000);
+    EXPECT_LE(defaults.limits.total_ms, 10000);
+
+    // Waits that would outlast the time: the tries are cut short, then given up.
+    auto fake = std::make_unique<FakeHttpPost>(std::deque<THttpResult>{{false, 0, "refused"}});
+    FakeHttpPost& http = *fake;
+    std::vector<std::string> warnings;
+    TPingTiming timing = ShortTiming({100, 100, 100, 100});
+    timing.overall_ms = 250;
+    TPinger pinger([&](const std::string& w) { warnings.push_back(w); }, std::move(fake), timing);
+    pinger.Ping("http://h/p", TPingKind::Start, "");
+    ASSERT_TRUE(pinger.WaitIdle(5000));
+    const std::vector<FakeHttpPost::Call> calls = http.Calls();
+    ASSERT_GE(calls.size(), 2u);
+    ASSERT_LE(calls.size(), 3u);
+    for (size_t i = 0; i < calls.size(); ++i)
+        EXPECT_LE(calls[i].limits.total_ms, 250 - 100 * int(i));
+    EXPECT_EQ(warnings, (std::vector<std::string>{"無法送出通知 http://h/p/start:refused"}));
+}
+
 TEST(Pinger, AddressesAndTheirMaskedForm) {
     EXPECT_EQ(PingUrl("https://hc-ping.com/uuid", TPingKind::Start),
               "https://hc-ping.com/uuid/start");
