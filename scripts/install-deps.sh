@@ -22,4 +22,8 @@ done
 if [ "${#missing[@]}" -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Only its promtool is wanted: the Prometheus server that the package enables stays off.
+  if [[ " ${missing[*]} " == *" prometheus "* ]] && [ -d /run/systemd/system ]; then
+    systemctl disable --now prometheus.service >/dev/null 2>&1 || true
+  fi
 fi

@@ -322,6 +322,7 @@ TBackupDaemon::TBackupDaemon(const TDaemonOptions& options, const TDaemonEnviron
     service_.SetProtocol(TProtocol::TCP);
     service_.SetLoginPrompt(false);
     keeper_.SetDirectory(setup_.log_dir);
+    keeper_.Alerts().SetInstance(Env("QUORVANE_INSTANCE"));  // the unit's instance name
     keeper_.Settings = [this] { return setup_.settings; };
     keeper_.OnLine = [this](const std::string& message, TLinePriority priority) {
         // The journal adds its own time stamp; the line is printed as the log has it.

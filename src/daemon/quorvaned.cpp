@@ -14,6 +14,10 @@
 
 namespace {
 
+// How long a one-shot run waits for its pings and hook after the run (a ping's retries alone
+// may take a minute: the rest is dropped, the run's code stands).
+constexpr int kAlertsWaitMs = 15000;
+
 // A fatal start-up problem: one line on stderr, at the journal's err priority when stderr is
 // the journal's stream, so that `journalctl -p err` lists it.
 int Fail(const std::string& problem) {
@@ -84,6 +88,8 @@ int main(int argc, char** argv) {
             daemon->VerifyNow(setup.verify_file);
         while (daemon->Busy() && !stopping)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // A cron job or timer is heard of too: its pings and hook, bounded beyond the run.
+        if (!stopping) daemon->Keeper().WaitForAlerts(kAlertsWaitMs);
         const bool ok = !stopping && daemon->LastRun() && daemon->LastRun()->succeeded;
         if (stopping) daemon->Keeper().Runner().Close();
         daemon.reset();

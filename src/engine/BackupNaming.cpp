@@ -27,4 +27,10 @@ std::string BackupPath(const std::string& directory, const std::string& name) {
     return BackupDirectoryPart(directory) + name + ".gbk";
 }
 
+std::string LocalCopyPath(const std::string& local_dir, const std::string& name) {
+    std::string dir = Trim(local_dir);
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    return dir + name + ".gbk";
+}
+
 }  // namespace qv

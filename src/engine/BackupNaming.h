@@ -18,4 +18,7 @@ std::string BackupName(int naming_mode, int time_mode, int date_mode, const std:
 
 std::string BackupPath(const std::string& directory, const std::string& name);
 
+// The copy on this machine: "<LOCALDIR>/<name>.gbk", the file name the server's own gets.
+std::string LocalCopyPath(const std::string& local_dir, const std::string& name);
+
 }  // namespace qv

@@ -1,10 +1,26 @@
 #include "engine/BackupRunner.h"
 
 #include "engine/BackupNaming.h"
+#include "platform/Files.h"
 #include "platform/Platform.h"
 #include "platform/Strings.h"
 
 namespace qv {
+
+namespace {
+// The protocol of a run's own connections (a copy, a verification): TCP when none is chosen.
+TProtocol RunProtocol(const TBackupSettings& s) {
+    TProtocol protocol = TProtocol::TCP;
+    ProtocolOfIndex(s.protocol, &protocol);
+    return protocol;
+}
+
+// The directory part of a path on the server, in either style ("/data/x.fdb" is "/data").
+std::string ServerDirectory(const std::string& path) {
+    const size_t at = Trim(path).find_last_of("/\\");
+    return at == std::string::npos ? "" : Trim(path).substr(0, at == 0 ? 1 : at);
+}
+}  // namespace
 
 TBackupRunner::TBackupRunner(TIBBackupService& service, TLineEvent on_line)
     : service_(service), on_line_(std::move(on_line)), context_(std::make_unique<QObject>()) {}
@@ -19,9 +35,19 @@ void TBackupRunner::Line(const std::string& message, TLinePriority priority) {
     if (on_line_) on_line_(message, priority);
 }
 
-void TBackupRunner::StepEnded(const std::string& line, bool succeeded) {
+void TBackupRunner::StepEnded(const std::string& line, bool succeeded, const std::string& told) {
     last_line_ = line;
-    if (!succeeded && failed_line_.empty()) failed_line_ = line;
+    if (!succeeded && failed_line_.empty()) {
+        failed_line_ = line;
+        failed_told_ = told.empty() ? line : told;
+    }
+    // The copy here is made whatever became of the server's own backup: it does not need the
+    // server's disk, which is what fails most.
+    if (copy_pending_ && !closing_) {
+        copy_pending_ = false;
+        StartStreaming();
+        return;
+    }
     RunEnded();
 }
 
@@ -32,8 +58,10 @@ void TBackupRunner::RunEnded() {
     if (backup_run_ && OnBackupEnded) {
         TRunOutcome outcome;
         outcome.kind = succeeded ? TOutcomeKind::Success : TOutcomeKind::Failure;
-        outcome.line = line;
-        outcome.file = server_file_;
+        outcome.line = succeeded ? line : failed_told_;
+        // The copy here when there is one: a hook can reach it.
+        outcome.file = local_path_.empty() ? server_file_ : local_path_;
+        outcome.bytes = bytes_;
         outcome.database = settings_.database_name;
         outcome.server = settings_.server_name;
         outcome.started = started_utc_ms_ / 1000;
@@ -51,7 +79,11 @@ void TBackupRunner::Begin(const TBackupSettings& s, bool backup_run) {
     started_utc_ms_ = now.utc_ms;
     backup_run_ = backup_run;
     server_file_.clear();
+    local_path_.clear();
+    copy_pending_ = false;
+    bytes_.reset();
     failed_line_.clear();
+    failed_told_.clear();
     last_line_.clear();
     verified_.reset();
 }
@@ -80,13 +112,23 @@ void TBackupRunner::Run(const TBackupSettings& s, const std::string& tick_time) 
     const std::string name =
         BackupName(s.naming_mode, s.time_mode, s.date_mode, s.backup_name, tick_time, started_);
     const std::string path = BackupPath(s.backup_dir, name);
+    if (!Trim(s.local_dir).empty()) {
+        local_path_ = LocalCopyPath(s.local_dir, name);
+        copy_pending_ = true;
+    }
     // The failure line, then its reason on a line of its own at the same priority: one
     // report of two lines (the window shows them as one notification).
     auto failed = [this](const std::string& database, const std::string& reason) {
         const std::string line = "資料庫 " + database + " 服務啟動失敗";
         Line(reason.empty() ? line : line + "\n" + SingleLine(reason), TLinePriority::Failure);
-        StepEnded(line, false);
+        StepEnded(line, false, reason.empty() ? line : line + ":" + SingleLine(reason));
     };
+    // Only the copy here: the server writes nothing of its own.
+    if (Trim(s.backup_dir).empty() && copy_pending_) {
+        copy_pending_ = false;
+        StartStreaming();
+        return;
+    }
     // The server must never be given a relative name: it would write into its own directory.
     if (const std::string problem = BackupDirProblem(s.backup_dir); !problem.empty()) {
         failed(s.database_name, problem);
@@ -165,10 +207,6 @@ void TBackupRunner::Verify(const TBackupSettings& s, const std::string& backup_f
     }
     Begin(s, false);
     followed_file_ = backup_file;
-    TProtocol protocol = TProtocol::TCP;
-    ProtocolOfIndex(s.protocol, &protocol);
-    service_.SetProtocol(protocol);
-    service_.SetServerName(s.server_name);
     // A file this run did not just complete may be cut short: it is read here and fed to the
     // server, never opened by the server itself (see TVerifyRequest::local_file).
     StartVerifying(backup_file);
@@ -177,17 +215,66 @@ void TBackupRunner::Verify(const TBackupSettings& s, const std::string& backup_f
 void TBackupRunner::StartVerifying(const std::string& local_file) {
     TVerifyRequest request;
     // The server as the backup reached it.
-    request.server_name = service_.ServerName();
-    request.protocol = service_.Protocol();
+    request.server_name = settings_.server_name;
+    request.protocol = RunProtocol(settings_);
     request.user = settings_.user_name;
     request.password = settings_.password;
     request.database = settings_.database_name;
     request.backup_file = followed_file_;
     request.local_file = local_file;
     request.scratch_dir = Trim(settings_.verify_dir);
+    // A copy here has no directory on the server: the scratch database goes where the server
+    // writes its backups, or else beside the database itself.
+    if (request.scratch_dir.empty() && local_file == local_path_ && !local_path_.empty()) {
+        request.scratch_dir = Trim(settings_.backup_dir);
+        if (request.scratch_dir.empty())
+            request.scratch_dir = ServerDirectory(settings_.database_name);
+    }
     request.settings_id = settings_.settings_id;
     verifier_ = std::make_unique<TBackupVerifier>(
         request, [this](const TVerifyOutcome& o) { Deliver(o, &TBackupRunner::VerifyEnded); });
+}
+
+void TBackupRunner::StartStreaming() {
+    followed_file_ = local_path_;
+    const std::string dir = ParentDirectory(local_path_);
+    // A directory it cannot write fails before the server is asked anything.
+    if (const std::string problem = LocalDirProblem(dir); !problem.empty()) {
+        const std::string line = "備份失敗" + local_path_ + ":" + SingleLine(problem);
+        Line(line, TLinePriority::Failure);
+        StepEnded(line, false);
+        return;
+    }
+    Line("開始備份" + local_path_, TLinePriority::Info);
+    TStreamRequest request;
+    request.server_name = settings_.server_name;
+    request.protocol = RunProtocol(settings_);
+    request.user = settings_.user_name;
+    request.password = settings_.password;
+    request.database = settings_.database_name;
+    request.local_path = local_path_;
+    streamer_ = std::make_unique<TBackupStreamer>(
+        request, [this](const TStreamOutcome& o) { Deliver(o, &TBackupRunner::StreamEnded); });
+}
+
+void TBackupRunner::StreamEnded(const TStreamOutcome& outcome) {
+    if (!streamer_) return;
+    streamer_.reset();
+    if (outcome.succeeded) {
+        const std::string line = "備份完成" + local_path_;
+        Line(line, TLinePriority::Info);
+        bytes_ = outcome.bytes;
+        // Proven from here: the copy is read on this machine and fed to a restore on the
+        // server, so what is proven is the copy itself.
+        if (settings_.verify && !closing_)
+            StartVerifying(local_path_);
+        else
+            StepEnded(line, true);
+        return;
+    }
+    const std::string line = "備份失敗" + local_path_ + ":" + OneLine(outcome.message);
+    Line(line, TLinePriority::Failure);
+    StepEnded(line, false);
 }
 
 void TBackupRunner::VerifyEnded(const TVerifyOutcome& outcome) {
@@ -217,6 +304,16 @@ void TBackupRunner::Close() {
             Line("程式結束時備份仍在進行" + followed_file_, TLinePriority::Info);
             follower_->Stop(kEndingDetachMs);
             follower_.reset();
+        }
+    }
+    if (streamer_) {
+        if (std::optional<TStreamOutcome> ended = streamer_->Outcome()) {
+            StreamEnded(*ended);
+        } else {
+            // Stopped within a few seconds; its .part is removed, the last copy stays.
+            Line("程式結束時備份仍在進行" + local_path_, TLinePriority::Info);
+            streamer_->Stop(kEndingDetachMs);
+            streamer_.reset();
         }
     }
     if (verifier_) {

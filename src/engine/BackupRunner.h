@@ -13,6 +13,7 @@
 #include "engine/LinePriority.h"
 #include "engine/RunOutcome.h"
 #include "firebird/BackupFollower.h"
+#include "firebird/BackupStreamer.h"
 #include "firebird/BackupVerifier.h"
 #include "platform/Clock.h"
 #include "firebird/IBServices.h"
@@ -45,8 +46,8 @@ public:
     // drops it, as after a completed backup when verification is on; a run of its own.
     void Verify(const TBackupSettings& settings, const std::string& backup_file);
 
-    // Whether a started run (a backup and its verification) has not ended yet.
-    bool Busy() const { return follower_ != nullptr || verifier_ != nullptr; }
+    // Whether a started run (a backup, its copy here, their verifications) has not ended yet.
+    bool Busy() const { return follower_ || verifier_ || streamer_; }
     // At the program's end: a run that has ended gets its outcome line, one still going gets
     // its own line and its attachment is closed, waiting at most kEndingDetachMs for a backup
     // and kEndingVerifyMs for a verification, which also drops its scratch database (within a
@@ -70,12 +71,16 @@ private:
     // A run begins: its settings, its start, nothing yet said.
     void Begin(const TBackupSettings& settings, bool backup_run);
     // A step of the run ended with its line: the run goes on with its next step, or ends.
-    void StepEnded(const std::string& line, bool succeeded);
+    // told: the line as the alerts tell it, when it says more than the line (its reason).
+    void StepEnded(const std::string& line, bool succeeded, const std::string& told = "");
     void RunEnded();
     void Follow(const std::string& backup_file);
     void BackupEnded(const TBackupOutcome& outcome);
     // local_file: the file to feed to the server; empty: the server reads followed_file_.
     void StartVerifying(const std::string& local_file);
+    // The copy on this machine, streamed from the server after the server's own backup.
+    void StartStreaming();
+    void StreamEnded(const TStreamOutcome& outcome);
     void VerifyEnded(const TVerifyOutcome& outcome);
     // Hands an outcome from a worker's thread to the runner's.
     template <class Outcome>
@@ -86,6 +91,7 @@ private:
     std::unique_ptr<QObject> context_;  // a follower's report reaches the runner's thread here
     std::unique_ptr<TBackupFollower> follower_;
     std::unique_ptr<TBackupVerifier> verifier_;
+    std::unique_ptr<TBackupStreamer> streamer_;
     bool closing_ = false;  // no verification starts while the program ends
     std::string followed_file_;
     TBackupSettings settings_;  // of the run in progress
@@ -95,7 +101,11 @@ private:
     // is), the first failure's line and the last line, and what its verifications proved.
     bool backup_run_ = false;
     std::string server_file_;
+    std::string local_path_;     // the copy on this machine; empty when LOCALDIR is
+    bool copy_pending_ = false;  // the copy is still to be made
+    std::optional<int64_t> bytes_;
     std::string failed_line_;
+    std::string failed_told_;
     std::string last_line_;
     std::optional<bool> verified_;
     std::optional<TRunReport> last_run_;

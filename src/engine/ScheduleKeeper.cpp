@@ -1,5 +1,7 @@
 #include "engine/ScheduleKeeper.h"
 
+#include <ctime>
+
 #include "platform/Platform.h"
 
 namespace qv {
@@ -8,11 +10,16 @@ TScheduleKeeper::TScheduleKeeper(TIBBackupService& service)
     : service_(service),
       runner_(service, [this](const std::string& m, TLinePriority p) { Log(m, p); }),
       log_(nullptr),
+      alerts_([this](const std::string& m, TLinePriority p) { Log(m, p); }),
       timer_(nullptr) {
     // A view that also tests connections with the component has its own handler.
     if (!service_.OnAttach)
         service_.OnAttach = [this](TIBCustomService*) { runner_.StartAttached(); };
     runner_.OnRunEnded = [this] { StateChanged(); };
+    runner_.OnBackupStarted = [this](const TBackupSettings& s) { alerts_.RunStarted(s); };
+    runner_.OnBackupEnded = [this](const TBackupSettings& s, const TRunOutcome& outcome) {
+        alerts_.RunEnded(s, outcome, NextDueSeconds());
+    };
     log_.SetFileName("PROC_LOG");
     log_.SetFileNameMode(TFileNameMode::mCust);
     log_.SetFileExtName("TXT");
@@ -29,6 +36,7 @@ void TScheduleKeeper::SetDirectory(const std::string& dir) {
     dir_ = dir;
     log_.SetDirectory(dir);
     record_.SetFile(dir + "PROC_STATE.TXT");
+    alerts_.SetDirectory(dir);
 }
 
 void TScheduleKeeper::Log(const std::string& message, TLinePriority priority) {
@@ -50,6 +58,7 @@ std::vector<std::string> TScheduleKeeper::Lines(const std::string& message) {
 void TScheduleKeeper::Start() {
     timer_.SetEnabled(true);
     Act(DecideStartUp(record_, Settings().Schedule(), Clock().Read(), &tick_time_));
+    alerts_.StartUp(Settings(), NextDueSeconds());
 }
 
 void TScheduleKeeper::Tick() {
@@ -59,7 +68,10 @@ void TScheduleKeeper::Tick() {
 }
 
 void TScheduleKeeper::Act(const TTickDecision& decision) {
-    if (!decision.missed_line.empty()) Log(decision.missed_line, TLinePriority::Warning);
+    if (!decision.missed_line.empty()) {
+        Log(decision.missed_line, TLinePriority::Warning);
+        alerts_.Missed(Settings(), decision.missed_count, decision.missed_line, NextDueSeconds());
+    }
     if (!decision.record_warning.empty()) Log(decision.record_warning, TLinePriority::Warning);
     if (!decision.run) return;
     Log("備份條件符合");
@@ -97,6 +109,14 @@ void TScheduleKeeper::Close() {
 
 void TScheduleKeeper::StateChanged() {
     if (OnStateChanged) OnStateChanged();
+}
+
+std::optional<int64_t> TScheduleKeeper::NextDueSeconds() const {
+    if (!Armed()) return std::nullopt;
+    const std::optional<LocalTime> next = NextDueMinute(Settings().Schedule(), Clock().Now());
+    if (!next) return std::nullopt;
+    std::tm tm = TmOfMinute(*next);
+    return static_cast<int64_t>(std::mktime(&tm));
 }
 
 std::vector<std::string> TScheduleKeeper::StateLines() const {

@@ -10,6 +10,7 @@
 #include "components/LogRecorder.h"
 #include "engine/BackupRunner.h"
 #include "engine/BackupSettings.h"
+#include "engine/RunAlerts.h"
 #include "engine/Schedule.h"
 #include "engine/ScheduleRecord.h"
 #include "platform/Timer.h"
@@ -62,6 +63,8 @@ public:
     void BackupNow();
     // Verifies a backup file now (a run of its own).
     void Verify(const std::string& backup_file);
+    // For a program that ends after one run: its pings and hook, at most timeout_ms.
+    bool WaitForAlerts(int timeout_ms) { return alerts_.WaitIdle(timeout_ms); }
     // The end: the timer off, a run still going closed with its line, then "系統結束".
     void Close();
     // Tells the views that the state lines may have changed (a setting they watch changed).
@@ -77,17 +80,22 @@ public:
     TScheduleRecord& Record() { return record_; }
     TTimer& Timer() { return timer_; }
     TLogRecorder& Recorder() { return log_; }
+    TRunAlerts& Alerts() { return alerts_; }
     // The timer's aim at the clock's next minute (see TMinuteAlignment).
     int NextDelay() { return alignment_.NextDelay(); }
     int EarlyBy() const { return alignment_.EarlyBy(); }
 
 private:
     void Act(const TTickDecision& decision);
+    // The next due minute's moment (seconds since the epoch) for the metrics; none when the
+    // schedule is off or none is due in the next days.
+    std::optional<int64_t> NextDueSeconds() const;
 
     TIBBackupService& service_;
     TBackupRunner runner_;
     TLogRecorder log_;
     TScheduleRecord record_;
+    TRunAlerts alerts_;
     TMinuteAlignment alignment_;
     TTimer timer_;
     std::string dir_;

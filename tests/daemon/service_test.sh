@@ -47,6 +47,7 @@ command_of() {
   local args=${unit_args//%i/$1}
   echo "$work/bin/${unit_program##*/} ${args//$config_dir/$work/etc}"
 }
+unit_env=$(sed -n 's/^Environment=//p' "$unit")  # QUORVANE_INSTANCE=%i
 # config NAME MODE DATABASE [MORE]: a settings file as an admin writes it (the password is a
 # wrong one: the credential must win), verifying every backup.
 config() {
@@ -77,7 +78,7 @@ with open(sys.argv[2], "a") as out:
     CREDENTIALS_DIRECTORY="$cred" NOTIFY_SOCKET="$work/$name.sock" \
     JOURNAL_STREAM="$(stat -c %d:%i "$work/$name.journal")" \
     ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
-    "$@" "${as_service[@]}" env LD_PRELOAD="$faketime_lib" FAKETIME="@${start_at:-2026-12-07 10:04:57}" \
+    "$@" ${unit_env//%i/$name} "${as_service[@]}" env LD_PRELOAD="$faketime_lib" FAKETIME="@${start_at:-2026-12-07 10:04:57}" \
     FAKETIME_DONT_FAKE_MONOTONIC=1 FAKETIME_DISABLE_SHM=1 $(command_of "$name") \
     >>"$work/$name.journal" 2>"$work/$name.err" & pid=$!
   pids+=($pid)
@@ -85,9 +86,22 @@ with open(sys.argv[2], "a") as out:
 notes() { tr '\n' '|' <"$work/$1.notify"; }  # the datagrams on one line
 journal() { sed 's/^\(<[0-9]>\)[0-9.]*:/\1/' "$work/$1.journal" | tr '\n' '|'; }
 
+# A monitoring service's ping endpoint (every POST in pings.log), a hook and a metrics file.
+python3 "$source_dir/tests/engine/ping_listener.py" "$work/pings.log" >"$work/listener.port" &
+readers+=($!)
+wait_for "[ -s '$work/listener.port' ]"
+ping_url=http://127.0.0.1:$(head -1 "$work/listener.port")/ping
+pings() {  # pings: "PATH BODY" per request, in order
+  python3 -c 'import base64, json, sys
+for e in map(json.loads, open(sys.argv[1])): print(e["path"], base64.b64decode(e["body"]).decode())' "$work/pings.log" 2>/dev/null
+}
+install -d -o quorvane -g quorvane -m 0755 "$work/hooks" "$work/metrics"
+alerts() {  # alerts NAME: the three alert keys of a settings file
+  echo "PINGURL=$ping_url/$1-1f0c9a2e-7b3d\r\nMETRICSFILE=$work/metrics/quorvane_$1.prom\r\nHOOKCMD=env | grep ^QUORVANE_ | sort >$work/hooks/$1.env\r\n"
+}
 # Two databases side by side: one whose backups work, one whose database is missing.
-config sales 0640 "$QV_FB_SAMPLE_DB"
-config broken 0644 /var/lib/firebird/3.0/data/quorvane/missing-$$.fdb
+config sales 0640 "$QV_FB_SAMPLE_DB" "$(alerts sales)"
+config broken 0644 /var/lib/firebird/3.0/data/quorvane/missing-$$.fdb "$(alerts broken)"
 # Saved by an editor that starts UTF-8 with a byte-order mark.
 printf '\xEF\xBB\xBF%s' "$(cat "$work/etc/broken.ini")" >"$work/etc/broken.ini"
 start sales WATCHDOG_USEC=2000000; sales=$pid
@@ -188,6 +202,19 @@ check "broken: the status names the failure" \
   'grep -q -E "^STATUS=上次備份 2026/12/07 10:05 $failed_line" "$work/broken.notify"' \
   "$work/broken.notify"
 check "sales: no warning for a file only its group reads" '! grep -q "^<4>" "$work/sales.journal"'
+check "alerts: the pings' start then their end, the last line as the body" \
+  '[ "$(pings | grep "^/ping/sales-")" = "$(printf "%s\n" "/ping/sales-1f0c9a2e-7b3d/start " "/ping/sales-1f0c9a2e-7b3d 驗證完成$gbk")" ] &&
+   pings | grep -q -E "^/ping/broken-1f0c9a2e-7b3d/fail ($failed_line)" && [ $(pings | grep -c "^/ping/broken-.*/start") -eq 1 ]' "$work/pings.log"
+check "alerts: the hook's environment" \
+  'grep -q "^QUORVANE_OUTCOME=success$" "$work/hooks/sales.env" && grep -q "^QUORVANE_VERIFIED=1$" "$work/hooks/sales.env" &&
+   grep -q "^QUORVANE_FILE=$gbk$" "$work/hooks/sales.env" && grep -q "^QUORVANE_LINE=驗證完成$gbk$" "$work/hooks/sales.env" &&
+   grep -q "^QUORVANE_OUTCOME=failure$" "$work/hooks/broken.env" && grep -q "^QUORVANE_DATABASE=.*missing-$$.fdb$" "$work/hooks/broken.env"' \
+  "$work/hooks/sales.env $work/hooks/broken.env"
+check "alerts: the metrics pass promtool, labelled with the instance" \
+  'promtool check metrics <"$work/metrics/quorvane_sales.prom" &&
+   grep -q "^quorvane_runs_total{database=\"$QV_FB_SAMPLE_DB\",instance=\"sales\",outcome=\"success\"} 1$" "$work/metrics/quorvane_sales.prom" &&
+   grep -q "^quorvane_last_run_success{.*instance=\"broken\"} 0$" "$work/metrics/quorvane_broken.prom"' \
+  "$work/metrics/quorvane_sales.prom"
 
 # A restart under another schedule (hourly, restarted at 10:37): the record of the old one
 # starts afresh, no minute of the new schedule is counted as missed and nothing is made up.
@@ -253,6 +280,38 @@ check "--backup-now: a verification that fails exits 1" \
   '[ $rc -eq 1 ] && grep -q ":備份完成$bak/noscratch/" <<<"$out" &&
    grep -q ":驗證失敗$bak/noscratch/[0-9]*.gbk:I/O error during \"open O_CREAT\" operation for file \"/$(basename "$QV_FB_SAMPLE_DB" .fdb)\.[0-9a-f]\{8\}\.verify\.fdb\".*Permission denied" <<<"$out"' 
 
+# A settings file others may write: its hook is refused, loudly; the run itself goes on.
+chmod 0666 "$work/etc/broken.ini"
+rm -f "$work/hooks/broken.env"
+now broken
+chmod 0644 "$work/etc/broken.ini"
+check "--backup-now: a hook in a settings file others may write is refused with its line" \
+  '[ $rc -eq 1 ] && grep -q ":不執行 HOOKCMD：設定檔 $work/etc/broken.ini 可由其他使用者寫入$" <<<"$out" && [ ! -e "$work/hooks/broken.env" ]'
+
+# A copy on this machine only (no BACKUPDIR): streamed into the service's own directory, which
+# it makes, proven by a restore fed from here.
+config copy 0640 "$QV_FB_SAMPLE_DB" "LOCALDIR=$work/state/copy/copies\r\nVERIFYDIR=$bak/copy\r\n"
+sed -i 's/^BACKUPDIR=.*/BACKUPDIR=\r/' "$work/etc/copy.ini"
+install -d -o quorvane -g quorvane -m 0700 "$work/state/copy" "$work/cred/copy"
+cp -p "$work/cred/sales/password" "$work/cred/copy/"
+now copy
+copy=$(grep -o "備份完成$work/state/copy/copies/[0-9]*\.gbk" <<<"$out" | cut -c5-)
+check "LOCALDIR only: streamed here, whole (no .part), owner-only, proven from here" \
+  '[ $rc -eq 0 ] && [ -n "$copy" ] && grep -q ":驗證完成$copy$" <<<"$out" && [ "$(stat -c %a "$copy")" = 600 ] &&
+   [ "$(ls "$work/state/copy/copies")" = "$(basename "$copy")" ] && [ -z "$(ls -A "$bak/copy")" ] &&
+   [ "$(stat -c %a "$work/state/copy/copies")" = 700 ]' "$work/state/copy/PROC_LOG.TXT"
+printf '[Para]\r\nSERVERNAME=otherhost\r\nDATABASENAME=/other.fdb\r\nLOCALDIR=%s/\r\n' "$work/state/copy/copies" >"$work/etc/twin.ini"
+chgrp quorvane "$work/etc/twin.ini" && chmod 0640 "$work/etc/twin.ini"
+err=$(env -i STATE_DIRECTORY="$work/state/bad" ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
+      "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/twin.ini" 2>&1 >/dev/null); rc=$?
+rm -f "$work/etc/twin.ini"
+check "two settings files on one LOCALDIR: the second refused, whatever their servers" \
+  '[ $rc -eq 2 ] && grep -q "$work/etc/copy.ini names the same LOCALDIR" <<<"$err"'
+sed -i "s|^LOCALDIR=.*|LOCALDIR=$work/no-such-dir\r|" "$work/etc/copy.ini"
+now copy
+check "LOCALDIR missing: the run fails before the server is asked" \
+  '[ $rc -eq 1 ] && grep -q ":備份失敗$work/no-such-dir/[0-9]*\.gbk:.*No such file or directory" <<<"$out" && ! grep -q "開始備份" <<<"$out" && [ ! -e "$work/no-such-dir" ]'
+
 # Any backup file, checked with one command on the database server: the file is read here and
 # fed to the server, never opened by the server itself (a cut one would make it write into its
 # descriptor 1). The scratch databases go to VERIFYDIR.
@@ -260,8 +319,13 @@ config fed 0640 "$QV_FB_SAMPLE_DB" "VERIFYDIR=$bak/fed\r\n"
 install -d -o quorvane -g quorvane -m 0700 "$work/state/fed" "$work/cred/fed"
 cp -p "$work/cred/sales/password" "$work/cred/fed/"
 install -d -m 0755 "$work/files"
-install -m 0644 "$gbk" "$work/files/whole.gbk"
-head -c 50000 "$gbk" >"$work/files/cut.gbk" && chmod 0644 "$work/files/cut.gbk"
+install -m 0644 "$copy" "$work/files/whole.gbk"  # the copy streamed here
+size=$(stat -c %s "$copy")
+head -c $((size / 2)) "$copy" >"$work/files/half.gbk"
+head -c $((size - 1000)) "$copy" >"$work/files/cut1000.gbk"
+head -c $((size - 300)) "$copy" >"$work/files/cut.gbk"
+head -c 20000 /dev/urandom >"$work/files/junk.gbk"
+chmod 0644 "$work/files/"*.gbk
 verify_cmd=(env -i STATE_DIRECTORY="$work/state/fed" CREDENTIALS_DIRECTORY="$work/cred/fed"
             ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}"
             "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/fed.ini" --verify)
@@ -271,8 +335,12 @@ verify() {  # verify FILE: sets $rc and $out
 scratch_left() { ls "$bak/fed" | grep verify; }
 verify "$work/files/whole.gbk"
 check "--verify: a complete backup exits 0" '[ $rc -eq 0 ] && grep -q ":驗證完成$work/files/whole.gbk$" <<<"$out"'
-verify "$work/files/cut.gbk"
-check "--verify: a file cut short exits 1" '[ $rc -eq 1 ] && grep -q ":驗證失敗$work/files/cut.gbk:備份檔不完整$" <<<"$out"'
+for cut in half cut1000 cut; do
+  verify "$work/files/$cut.gbk"
+  check "--verify: a copy cut short ($cut) exits 1" '[ $rc -eq 1 ] && grep -q ":驗證失敗$work/files/$cut.gbk:備份檔不完整$" <<<"$out"' 
+done
+verify "$work/files/junk.gbk"
+check "--verify: junk exits 1 with the server's text" '[ $rc -eq 1 ] && grep -q ":驗證失敗$work/files/junk.gbk:." <<<"$out" && ! grep -q "備份檔不完整" <<<"$out"'
 check "--verify: no scratch database left" '[ -z "$(scratch_left)" ]'
 log_before=$(cat "$work/state/fed/PROC_LOG.TXT")
 err=$("${verify_cmd[@]}" "$gbk" 2>&1 >/dev/null); rc=$?

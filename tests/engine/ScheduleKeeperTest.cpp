@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QThread>
+#include <atomic>
 
+#include "FakeHttpPost.h"
 #include "engine/KeeperFixture.h"
+#include "engine/Pinger.h"
 
 namespace qv::test {
 namespace {
@@ -224,6 +228,82 @@ TEST_F(KeeperTest, AFailingCloseOfALeftOverConnectionFailsOnlyThatRun) {
     EXPECT_EQ(LogMessages(),
               (Msgs{"備份條件符合", "資料庫 /data/x.fdb 服務啟動失敗", "gone", "備份條件符合",
                     "開始備份/var/bak/1010.gbk", "備份結束...", "備份完成/var/bak/1010.gbk"}));
+}
+
+// Blocks every request until the pinger stops it: a monitoring service that never answers.
+class NeverAnswers : public IHttpPost {
+public:
+    THttpResult Post(const std::string& url, const std::string&, const THttpLimits&,
+                     const std::atomic<bool>& stop) override {
+        urls.push_back(url);
+        while (!stop) QThread::msleep(5);
+        return {false, 0, "stopped"};
+    }
+    std::vector<std::string> urls;
+};
+
+// The alerts from the runs and gaps the keeper sees: pings in order with the last line, the hook
+// with the outcome, the metrics after each; a ping that hangs delays no run.
+TEST_F(KeeperTest, EveryRunAndEveryGapReachesTheAlerts) {
+    auto http = std::make_unique<FakeHttpPost>();
+    FakeHttpPost& pings = *http;
+    keeper->Alerts().SetPinger(std::make_unique<TPinger>(
+        [this](const std::string& line) { keeper->Log(line, TLinePriority::Warning); },
+        std::move(http)));
+    settings.ping_url = "https://hc.example/ping/abc";
+    settings.hook_cmd =
+        "printf '%s|%s|%s|%s|%s|%s\\n' \"$QUORVANE_OUTCOME\" \"$QUORVANE_LINE\" "
+        "\"$QUORVANE_FILE\" \"$QUORVANE_STARTED\" \"$QUORVANE_BYTES\" "
+        "\"$QUORVANE_VERIFIED\" >>" +
+        dir.path() + "/hook.txt";
+    settings.metrics_file = dir.path() + "/quorvane.prom";
+    StartUp();
+    EXPECT_NE(ReadFile(dir / "quorvane.prom").find("quorvane_next_due_timestamp_seconds"),
+              std::string::npos);  // written at start-up
+    TickAt(10, 5);
+    dbl->Running(1);
+    dbl->Fail("isc_service_query", 335544344, -902, {"no such database"});
+    TickAt(10, 10);
+    dbl->Reset();
+    TickAt(10, 31);  // 10:15 to 10:30 passed unchecked: made up at once
+    ASSERT_TRUE(keeper->WaitForAlerts(5000));
+    const std::string failed = "備份失敗/var/bak/1010.gbk:no such database";
+    std::vector<std::pair<std::string, std::string>> sent;
+    for (const auto& c : pings.Calls()) sent.emplace_back(c.url, c.body);
+    EXPECT_EQ(sent, (std::vector<std::pair<std::string, std::string>>{
+                        {"https://hc.example/ping/abc/start", ""},
+                        {"https://hc.example/ping/abc", "備份完成/var/bak/1005.gbk"},
+                        {"https://hc.example/ping/abc/start", ""},
+                        {"https://hc.example/ping/abc/fail", failed},
+                        {"https://hc.example/ping/abc/start", ""},
+                        {"https://hc.example/ping/abc", "備份完成/var/bak/1031.gbk"}}));
+    const int64_t at_1031 = clock.Read().utc_ms / 1000;
+    auto at = [&](int minutes_before) { return std::to_string(at_1031 - minutes_before * 60); };
+    EXPECT_EQ(ReadFile(dir / "hook.txt"),
+              "success|備份完成/var/bak/1005.gbk|/var/bak/1005.gbk|" + at(26) + "||\n" +
+                  "failure|" + failed + "|/var/bak/1010.gbk|" + at(21) + "||\n" +
+                  "missed|錯過備份時間 2026/12/07 10:30 等 4 次||" + at(0) + "||\n" +
+                  "success|備份完成/var/bak/1031.gbk|/var/bak/1031.gbk|" + at(0) + "||\n");
+    const std::string metrics = ReadFile(dir / "quorvane.prom");
+    EXPECT_NE(metrics.find("quorvane_runs_total{database=\"/data/x.fdb\",outcome=\"failure\"} 1"),
+              std::string::npos)
+        << metrics;
+    EXPECT_NE(metrics.find("quorvane_missed_total{database=\"/data/x.fdb\"} 4"), std::string::npos);
+
+    // A monitoring service that never answers: the next due minute runs on time all the same.
+    auto never = std::make_unique<NeverAnswers>();
+    NeverAnswers& stuck = *never;
+    keeper->Alerts().SetPinger(
+        std::make_unique<TPinger>([](const std::string&) {}, std::move(never)));
+    dbl->Reset();
+    clock.Set(2026, 12, 7, 10, 35, 0, 500);
+    QElapsedTimer took;
+    took.start();
+    keeper->Tick();
+    Settle();
+    EXPECT_LT(took.elapsed(), 2000);
+    EXPECT_EQ(LogMessages().back(), "備份完成/var/bak/1035.gbk");
+    EXPECT_FALSE(stuck.urls.empty());
 }
 
 }  // namespace
