@@ -23,6 +23,13 @@ printf '[Para]\r\nSERVERNAME=localhost\r\nDATABASENAME=/var/lib/firebird/3.0/dat
 main=""
 for _ in $(seq 1 100); do main=$(xdotool search --onlyvisible --name '^Interbase 6 Quorvane V1.01$' | head -1) && [ -n "$main" ] && break; sleep 0.1; done
 sleep 1
+# Both directories and the verification typed in after the start (set in the file, they would
+# send the window to the tray a second after it starts).
+xdotool mousemove --window "$main" 300 252 click 1 type --delay 5 "/var/lib/firebird/3.0/backup/quorvane"
+xdotool mousemove --window "$main" 300 278 click 1 type --delay 5 "/home/admin/copies"
+xdotool mousemove --window "$main" 258 349 click 1
+xdotool mousemove --window "$main" 10 10
+sleep 0.5
 import -window "$main" -frame docs/main-window.png
 xdotool mousemove --window "$main" 70 139 click 1
 dialog=""
