@@ -24,7 +24,8 @@
 #     Then bench/trigger_bench (the window's own measure) when it is built.
 # Needs root (strace, the server's backup directory) and the test server's state file.
 #   bench/daemon_bench.sh BUILD_DIR [rounds=9] [cold=5] [warm=4] [window_rounds=3] [trigger_rounds=5]
-# (0 rounds skip a part). With QV_BENCH_KEEP naming a directory, the traces are kept there.
+# (0 rounds skip a part). QV_BENCH_ALERTS=1 adds PINGURL, HOOKCMD and METRICSFILE to every
+# settings file. With QV_BENCH_KEEP naming a directory, the traces are kept there.
 # QV_BENCH_WRAP: a command the traced quorvaned runs under, e.g. "chrt -r 1": a real-time task
 # has no timer slack on its waits (a normal one's poll may end up to 0.1 % of the wait late).
 set -euo pipefail
@@ -51,6 +52,11 @@ spread() { sort -n | awk '{a[NR]=$1} END {printf "%s-%s", a[1], a[NR]}'; }
 column() { awk -v c="$1" '{print $c}' "$2"; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 mib() { awk -v k="$1" 'BEGIN {printf "%.1f", k / 1024}'; }
+# QV_BENCH_ALERTS=1: every settings file also has the three alerts (a ping URL nobody answers
+# on, a hook, a metrics file), to see what they add to the idle memory and the due minute.
+alerts=""
+[ -z "${QV_BENCH_ALERTS:-}" ] ||
+  alerts="PINGURL=http://127.0.0.1:9/ping/bench\\r\\nHOOKCMD=true\\r\\nMETRICSFILE=$work/quorvane.prom\\r\\n"
 # settings FILE TIMEMODE [MORE]: a settings file as an admin writes it, readable by root only.
 # Only due.ini writes into $bak; the others name a directory of their own (never written), as
 # quorvaned refuses a settings file whose neighbour writes the same backup files.
@@ -58,7 +64,7 @@ settings() {
   local dir=$bak
   [ "$(basename "$1")" = due.ini ] || dir=$bak/$(basename "$1" .ini)
   printf '[Para]\r\nSERVERNAME=localhost\r\nDATABASENAME=%s\r\nPASSWORD=%s\r\nBACKUPDIR=%s\r\nPROTOCAL=3\r\nTIMEMODE=%s\r\n%b' \
-    "$QV_FB_SAMPLE_DB" "$QV_FB_PASSWORD" "$dir" "$2" "${3:-}" >"$1"
+    "$QV_FB_SAMPLE_DB" "$QV_FB_PASSWORD" "$dir" "$2" "${3:-}$alerts" >"$1"
   chmod 0600 "$1"
 }
 

@@ -163,6 +163,55 @@ TEST_F(EndToEnd, ServerDiesDuringALongBackupThenTheNextMinuteSucceeds) {
     EXPECT_EQ(server.RestoreAndCount(backup_dir + "/1410.gbk"), server.sample_rows);
 }
 
+// The copy on this machine (本機副本 alone): a server that dies mid-stream leaves no .part and
+// the previous copy as it was; the next minute's copy is proven by a restore fed from here.
+TEST_F(EndToEnd, ACopyHereIsWholeOrNotAtAllAndProvenFromHere) {
+    const std::string copies = dir / "copies";
+    std::filesystem::create_directory(copies);
+    const std::string copy = copies + "/1400.gbk";
+    WriteFile(copy, "the previous copy");
+    form->Edit2->setText(QString::fromStdString(server.big_db));
+    form->Edit4->setText("");
+    form->Edit6->setText(QString::fromStdString(copies));
+    form->StartButton->click();
+    size_t mark = LogMessages().size();
+    clock.Set(2026, 12, 7, 14, 0, 0, 0);
+    NoGapBefore();
+    clock.Advance(-800);
+    clock.Run();
+    form->Timer1->SetEnabled(true);
+    // Killed once the stream has brought a few MiB: it cannot finish the backup first.
+    const std::string part = copy + ".part";
+    auto size_of = [](const std::string& f) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(f, ec);
+        return ec ? 0u : size;
+    };
+    for (int i = 0; i < 1200 && size_of(part) < 4u << 20; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 25);
+    ASSERT_GE(size_of(part), 4u << 20);
+    ServerScript("kill");
+    SettleBackups(20000);
+    Msgs log = Since(mark);
+    ASSERT_EQ(log.size(), 3u) << log.back();
+    EXPECT_EQ(Msgs(log.begin(), log.begin() + 2), (Msgs{"備份條件符合", "開始備份" + copy}));
+    EXPECT_TRUE(log[2].starts_with("備份失敗" + copy + ":")) << log[2];
+    EXPECT_FALSE(std::filesystem::exists(part));
+    EXPECT_EQ(ReadFile(copy), "the previous copy");
+    ServerScript("start");
+    form->Edit2->setText(QString::fromStdString(server.sample_db));
+    form->CheckBox2->setChecked(true);
+    form->StartButton->click();
+    mark = LogMessages().size();
+    LetTimerFireAt(2026, 12, 7, 14, 10);
+    SettleBackups(30000);
+    const std::string next = copies + "/1410.gbk";
+    EXPECT_EQ(Since(mark), (Msgs{"備份條件符合", "開始備份" + next, "備份完成" + next,
+                                 "驗證完成" + next}));
+    EXPECT_EQ(std::filesystem::status(next).permissions(), std::filesystem::perms::owner_read |
+                                                              std::filesystem::perms::owner_write);
+}
+
 TEST_F(EndToEnd, ServerKilledBetweenAttachAndStart) {
     form->StartButton->click();
     auto handler = form->IBBackupService1->OnAttach;
