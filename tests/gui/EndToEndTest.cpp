@@ -206,10 +206,10 @@ TEST_F(EndToEnd, ACopyHereIsWholeOrNotAtAllAndProvenFromHere) {
     LetTimerFireAt(2026, 12, 7, 14, 10);
     SettleBackups(30000);
     const std::string next = copies + "/1410.gbk";
-    EXPECT_EQ(Since(mark), (Msgs{"備份條件符合", "開始備份" + next, "備份完成" + next,
-                                 "驗證完成" + next}));
-    EXPECT_EQ(std::filesystem::status(next).permissions(), std::filesystem::perms::owner_read |
-                                                              std::filesystem::perms::owner_write);
+    EXPECT_EQ(Since(mark),
+              (Msgs{"備份條件符合", "開始備份" + next, "備份完成" + next, "驗證完成" + next}));
+    EXPECT_EQ(std::filesystem::status(next).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST_F(EndToEnd, ServerKilledBetweenAttachAndStart) {
