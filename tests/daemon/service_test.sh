@@ -312,6 +312,20 @@ now copy
 check "LOCALDIR missing: the run fails before the server is asked" \
   '[ $rc -eq 1 ] && grep -q ":備份失敗$work/no-such-dir/[0-9]*\.gbk:.*No such file or directory" <<<"$out" && ! grep -q "開始備份" <<<"$out" && [ ! -e "$work/no-such-dir" ]'
 
+# Ended during a stream (a big database's copy, by --backup-now): stopped within 3 s, with its
+# line, and no .part left.
+sed -i -e "s|^LOCALDIR=.*|LOCALDIR=$work/state/copy/copies\r|" -e "s|^DATABASENAME=.*|DATABASENAME=$QV_FB_BIG_DB\r|" "$work/etc/copy.ini"
+env -i STATE_DIRECTORY="$work/state/copy" CREDENTIALS_DIRECTORY="$work/cred/copy" \
+  ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
+  "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/copy.ini" --backup-now >"$work/copy.out" 2>&1 & streaming=$!
+pids+=($streaming)
+part_size() { stat -c %s "$work"/state/copy/copies/*.part 2>/dev/null || echo 0; }
+check "a big copy: its stream has begun" 'wait_for "[ \$(part_size) -gt 1048576 ]" 300' "$work/copy.out"
+SECONDS=0; kill -TERM $streaming; wait $streaming; rc=$?; took=$SECONDS
+check "a big copy: SIGTERM ends the stream within 3 s with its line, no .part left" \
+  '[ $rc -ne 0 ] && [ $took -le 3 ] && grep -q ":程式結束時備份仍在進行$work/state/copy/copies/[0-9]*\.gbk$" "$work/copy.out" &&
+   [ -z "$(ls "$work/state/copy/copies" | grep part)" ]' "$work/copy.out"
+
 # Any backup file, checked with one command on the database server: the file is read here and
 # fed to the server, never opened by the server itself (a cut one would make it write into its
 # descriptor 1). The scratch databases go to VERIFYDIR.

@@ -187,8 +187,10 @@ TEST_F(EndToEnd, ACopyHereIsWholeOrNotAtAllAndProvenFromHere) {
         const auto size = std::filesystem::file_size(f, ec);
         return ec ? 0u : size;
     };
-    for (int i = 0; i < 1200 && size_of(part) < 4u << 20; ++i)
+    for (int i = 0; i < 1200 && size_of(part) < 4u << 20; ++i) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 25);
+        QThread::msleep(25);
+    }
     ASSERT_GE(size_of(part), 4u << 20);
     ServerScript("kill");
     SettleBackups(20000);
