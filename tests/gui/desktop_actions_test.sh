@@ -36,13 +36,13 @@ sleep 0.3
 click() { xdotool mousemove --window "$main" "$1" "$2" click 1; sleep 0.4; }
 
 entry=$work/xdg/autostart/Quorv.desktop
-click 122 322   # the check box, at its left edge
+click 122 348   # the check box, at its left edge
 wait_for "[ -f '$entry' ]" || fail "ticking the box wrote no autostart entry"
 grep -q "^Exec=$work/app/Quorvane$" "$entry" || fail "the entry does not start $work/app/Quorvane: $(cat "$entry")"
-click 122 322
+click 122 348
 wait_for "[ ! -e '$entry' ]" || fail "clearing the box left the autostart entry"
 
-click 55 322    # 備份記錄
+click 55 348    # 備份記錄
 wait_for "[ -s '$work/opened' ]" || fail "the log button opened nothing"
 [ "$(cat "$work/opened")" = "$work/app|$work/app/PROC_LOG.TXT" ] || fail "opened: $(cat "$work/opened")"
 
@@ -64,13 +64,13 @@ main=$(find_window '^Interbase 6 Quorvane V1.01$')
 [ -n "$main" ] || fail "no main window for the normal user"
 sleep 0.3
 user_entry=$user/config/autostart/Quorv.desktop
-click 122 322
+click 122 348
 wait_for "[ -f '$user_entry' ]" || fail "ticking the box as a normal user wrote no entry in the user's autostart directory"
 grep -q "^Exec=$user/app/Quorvane$" "$user_entry" || fail "the user's entry does not start $user/app/Quorvane: $(cat "$user_entry")"
 [ "$(stat -c %U "$user_entry")" = nobody ] || fail "the user's entry is not the user's"
 [ ! -e "$entry" ] || fail "a normal user's tick wrote the machine-wide entry"
 [ -z "$(xdotool search --onlyvisible --name '^Quorvane$' 2>/dev/null)" ] || fail "a message box came up"
-click 122 322
+click 122 348
 wait_for "[ ! -e '$user_entry' ]" || fail "clearing the box left the user's autostart entry"
 kill -TERM "$app"; wait "$app"
 

@@ -67,7 +67,7 @@ run() {
 run native QT_QPA_PLATFORM=wayland
 grep -q 'xdg_toplevel@[0-9]*\.set_title("Interbase 6 Quorvane V1.01")' "$work/native/out" ||
   fail "native: no Wayland window"
-grep -q 'set_min_size(536, 335)' "$work/native/out" && grep -q 'set_max_size(536, 335)' "$work/native/out" ||
+grep -q 'set_min_size(536, 361)' "$work/native/out" && grep -q 'set_max_size(536, 361)' "$work/native/out" ||
   fail "native: the window is not of the fixed size"
 
 run chosen DISPLAY="$x_display"
