@@ -1,5 +1,5 @@
 // The program Quorvane's start-up and memory are compared with: the smallest widget program
-// that shows the same window, and no more. A fixed 536 x 335 window with the same kinds of
+// that shows the same window, and no more. A fixed 536 x 361 window with the same kinds of
 // controls (labels, flat tool buttons, folder buttons with the style's icon, a frame, line edits,
 // a masked edit, drop-down lists, a push button, a check box, a coloured banner), the same
 // Chinese texts in the same font families, minimised one second after it is shown. Nothing of
@@ -49,7 +49,7 @@ class Window : public QWidget {
 public:
     Window() {
         setWindowTitle(Q("Interbase 6 Quorvane V1.01"));
-        setFixedSize(536, 335);
+        setFixedSize(536, 361);
         if (QScreen* screen = QGuiApplication::primaryScreen())
             move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
         QFont font(Q("細明體"));
@@ -63,7 +63,7 @@ public:
         Button("登入設定", 30, 128, 83, 22);
         Folder(438, 72);
         Folder(438, 154)->hide();
-        Place(new QFrame(this), 18, 168, 513, 139)->setFrameStyle(QFrame::Box | QFrame::Sunken);
+        Place(new QFrame(this), 18, 168, 513, 165)->setFrameStyle(QFrame::Box | QFrame::Sunken);
         Colour(Label("備份方式", 28, 172, 64), QPalette::WindowText, 0x0000ff);
         Label("日期 :", 114, 192, 48);
         Label("時間 :", 114, 218, 48);
@@ -73,8 +73,10 @@ public:
         stop->setChecked(true);
         Label("路徑 :", 114, 244, 48);
         Folder(488, 240);
-        Label("備份檔命名 :", 66, 270, 96);
-        Button("備份記錄", 18, 310, 75, 24);
+        Label("本機副本 :", 82, 270, 80);
+        Folder(488, 266);
+        Label("備份檔命名 :", 66, 296, 96);
+        Button("備份記錄", 18, 336, 75, 24);
 
         QLabel* banner = Place(new QLabel(Q("Interbase 6 Quorvane"), this), 0, 0, 536, 39);
         banner->setAlignment(Qt::AlignCenter);
@@ -99,13 +101,14 @@ public:
         time->setInputMask("90:00;_");
         time->hide();
         Place(new QLineEdit(this), 164, 240, 321, 24);
-        List({"自動", "手動"}, 164, 266, 75);
-        Place(new QLineEdit(this), 242, 266, 244, 24)->hide();
+        Place(new QLineEdit(this), 164, 266, 321, 24);
+        List({"自動", "手動"}, 164, 292, 75);
+        Place(new QLineEdit(this), 242, 292, 244, 24)->hide();
         List({"每 5  分", "每 10 分", "每 30 分", "每 1  小時", "每 3  小時", "每 6  小時",
               "每 12 小時", "特定時間"},
              164, 214, 119);
         Place(new QPushButton(Q("登入測試"), this), 140, 128, 83, 22);
-        Colour(Place(new QCheckBox(Q("開機自動載入"), this), 114, 314, 123, 17),
+        Colour(Place(new QCheckBox(Q("開機自動載入"), this), 114, 340, 123, 17),
                QPalette::WindowText, 0x800000);
     }
 

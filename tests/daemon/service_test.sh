@@ -267,8 +267,12 @@ now() {  # now NAME: sets $rc and $out
         ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
         "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/$1.ini" --backup-now 2>&1); rc=$?
 }
+rm -f "$work/hooks/sales.env"
+pinged=$(pings | grep -c "^/ping/sales-")
 now sales
 check "--backup-now: a completed backup exits 0" '[ $rc -eq 0 ] && grep -q "備份完成$bak/sales/" <<<"$out"' 
+check "--backup-now: its hook has run and its pings are sent when it exits" \
+  'grep -q "^QUORVANE_OUTCOME=success$" "$work/hooks/sales.env" && [ $(pings | grep -c "^/ping/sales-") -eq $((pinged + 2)) ]' 
 now broken
 check "--backup-now: a missing database exits 1" '[ $rc -eq 1 ] && grep -q -E "備份失敗$bak/broken/|服務啟動失敗" <<<"$out"'
 # A scratch directory the server cannot write: the backup completes, its verification fails.
