@@ -68,12 +68,13 @@ void TRunAlerts::Record(const TBackupSettings& s, std::optional<int64_t> next_du
         if (!warning.empty() && !*failing && on_line_) on_line_(warning, TLinePriority::Warning);
         *failing = !warning.empty();
     };
+    // Kept only for the metrics: without them no new file appears beside the log.
+    if (s.metrics_file.empty()) return;
     if (!history_file_.empty())
         said_once(SaveRunHistory(history_file_, history_), &history_failing_);
-    if (!s.metrics_file.empty())
-        said_once(WriteMetricsFile(s.metrics_file,
-                                   MetricsText(history_, s.database_name, instance_, next_due)),
-                  &metrics_failing_);
+    said_once(WriteMetricsFile(s.metrics_file,
+                               MetricsText(history_, s.database_name, instance_, next_due)),
+              &metrics_failing_);
 }
 
 bool TRunAlerts::WaitIdle(int timeout_ms) {

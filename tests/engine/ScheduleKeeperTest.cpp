@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <atomic>
+#include <filesystem>
 
 #include "FakeHttpPost.h"
 #include "engine/KeeperFixture.h"
@@ -304,6 +305,16 @@ TEST_F(KeeperTest, EveryRunAndEveryGapReachesTheAlerts) {
     EXPECT_LT(took.elapsed(), 2000);
     EXPECT_EQ(LogMessages().back(), "備份完成/var/bak/1035.gbk");
     EXPECT_FALSE(stuck.urls.empty());
+
+    // A restart: the counters are kept, and the file is written again at start-up.
+    NewKeeper();
+    std::filesystem::remove(dir / "quorvane.prom");
+    StartUp();
+    const std::string again = ReadFile(dir / "quorvane.prom");
+    EXPECT_NE(again.find("quorvane_runs_total{database=\"/data/x.fdb\",outcome=\"success\"} 3"),
+              std::string::npos)
+        << again;
+    EXPECT_NE(again.find("quorvane_missed_total{database=\"/data/x.fdb\"} 4"), std::string::npos);
 }
 
 }  // namespace
