@@ -293,40 +293,33 @@ void TBackupRunner::VerifyEnded(const TVerifyOutcome& outcome) {
     StepEnded(line, false);
 }
 
+template <class Worker, class Outcome>
+void TBackupRunner::EndAtClose(std::unique_ptr<Worker>& worker,
+                               void (TBackupRunner::*ended)(const Outcome&),
+                               const std::string& still_going, int stop_ms) {
+    if (!worker) return;
+    if (std::optional<Outcome> outcome = worker->Outcome()) {
+        // Ended, but its report has not been handled yet: its line now.
+        (this->*ended)(*outcome);
+        return;
+    }
+    Line(still_going, TLinePriority::Info);
+    worker->Stop(stop_ms);
+    worker.reset();
+}
+
 void TBackupRunner::Close() {
     closing_ = true;
-    if (follower_) {
-        if (std::optional<TBackupOutcome> ended = follower_->Outcome()) {
-            // Ended, but its report has not been handled yet: its line now.
-            BackupEnded(*ended);
-        } else {
-            // The program does not wait for the backup: it only closes its attachment, briefly.
-            Line("程式結束時備份仍在進行" + followed_file_, TLinePriority::Info);
-            follower_->Stop(kEndingDetachMs);
-            follower_.reset();
-        }
-    }
-    if (streamer_) {
-        if (std::optional<TStreamOutcome> ended = streamer_->Outcome()) {
-            StreamEnded(*ended);
-        } else {
-            // Stopped within a few seconds; its .part is removed, the last copy stays.
-            Line("程式結束時備份仍在進行" + local_path_, TLinePriority::Info);
-            streamer_->Stop(kEndingDetachMs);
-            streamer_.reset();
-        }
-    }
-    if (verifier_) {
-        if (std::optional<TVerifyOutcome> ended = verifier_->Outcome()) {
-            VerifyEnded(*ended);
-        } else {
-            // The restore ends with its connection and its scratch database is dropped (one the
-            // server reads itself goes on; the next verification replaces what it leaves).
-            Line("程式結束時驗證仍在進行" + followed_file_, TLinePriority::Info);
-            verifier_->Stop(kEndingVerifyMs);
-            verifier_.reset();
-        }
-    }
+    // The program does not wait for a backup: it only closes its attachment, briefly (a stream
+    // ends with it, its .part removed and the last copy kept).
+    EndAtClose(follower_, &TBackupRunner::BackupEnded, "程式結束時備份仍在進行" + followed_file_,
+               kEndingDetachMs);
+    EndAtClose(streamer_, &TBackupRunner::StreamEnded, "程式結束時備份仍在進行" + local_path_,
+               kEndingDetachMs);
+    // A fed restore ends with its connection and its scratch database is dropped (one the
+    // server reads itself goes on; the next verification replaces what it leaves).
+    EndAtClose(verifier_, &TBackupRunner::VerifyEnded, "程式結束時驗證仍在進行" + followed_file_,
+               kEndingVerifyMs);
 }
 
 std::vector<std::string> StateLines(const std::optional<TRunReport>& last_run,

@@ -82,6 +82,11 @@ private:
     void StartStreaming();
     void StreamEnded(const TStreamOutcome& outcome);
     void VerifyEnded(const TVerifyOutcome& outcome);
+    // At the program's end: a worker's outcome handled when it is known, else its line and a
+    // bounded stop.
+    template <class Worker, class Outcome>
+    void EndAtClose(std::unique_ptr<Worker>& worker, void (TBackupRunner::*ended)(const Outcome&),
+                    const std::string& still_going, int stop_ms);
     // Hands an outcome from a worker's thread to the runner's.
     template <class Outcome>
     void Deliver(const Outcome& outcome, void (TBackupRunner::*ended)(const Outcome&));

@@ -433,27 +433,23 @@ void TQuorvaneForm::SpeedButton2Click() {
 // The directory pickers: a file chosen or typed in a directory, or the directory itself (an
 // empty one has no file to choose).
 void TQuorvaneForm::SpeedButton3Click() {
-    OpenDialog1->Title = "記錄檔路徑";
-    OpenDialog1->Filter = "";
-    OpenDialog1->TakeDirectories = true;
-    if (OpenDialog1->Execute())
-        Edit3->setText(QString::fromStdString(DirectoryOfFile(OpenDialog1->FileName)));
+    PickDirectory("記錄檔路徑", Edit3);
 }
 
 void TQuorvaneForm::SpeedButton4Click() {
-    OpenDialog1->Title = "備份檔路徑";
+    PickDirectory("備份檔路徑", Edit4);
+}
+
+void TQuorvaneForm::PickDirectory(const char* title, QLineEdit* edit) {
+    OpenDialog1->Title = title;
     OpenDialog1->Filter = "";
     OpenDialog1->TakeDirectories = true;
     if (OpenDialog1->Execute())
-        Edit4->setText(QString::fromStdString(DirectoryOfFile(OpenDialog1->FileName)));
+        edit->setText(QString::fromStdString(DirectoryOfFile(OpenDialog1->FileName)));
 }
 
 void TQuorvaneForm::SpeedButton6Click() {
-    OpenDialog1->Title = "本機副本";
-    OpenDialog1->Filter = "";
-    OpenDialog1->TakeDirectories = true;
-    if (OpenDialog1->Execute())
-        Edit6->setText(QString::fromStdString(DirectoryOfFile(OpenDialog1->FileName)));
+    PickDirectory("本機副本", Edit6);
 }
 
 void TQuorvaneForm::ComboBox1Change() {

@@ -103,6 +103,8 @@ public:
     void SpeedButton4Click();
     void SpeedButton5Click();
     void SpeedButton6Click();
+    // A directory picker's choice into its field.
+    void PickDirectory(const char* title, QLineEdit* edit);
     void ComboBox1Change();
     void ComboBox3Change();
     void TrayIcon1DblClick();
