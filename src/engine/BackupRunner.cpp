@@ -86,6 +86,15 @@ void TBackupRunner::Begin(const TBackupSettings& s, bool backup_run) {
     failed_told_.clear();
     last_line_.clear();
     verified_.reset();
+    started_told_ = false;
+}
+
+void TBackupRunner::TellStarted() {
+    // Once the request is on its way: the due minute's request never shares its moment with
+    // the alerts' first work (a thread, a library loaded).
+    if (!backup_run_ || started_told_) return;
+    started_told_ = true;
+    if (OnBackupStarted) OnBackupStarted(settings_);
 }
 
 void TBackupRunner::Fill(const TBackupSettings& s, const std::string& backup_file) {
@@ -108,7 +117,6 @@ void TBackupRunner::Run(const TBackupSettings& s, const std::string& tick_time) 
         return;
     }
     Begin(s, true);
-    if (OnBackupStarted) OnBackupStarted(s);
     const std::string name =
         BackupName(s.naming_mode, s.time_mode, s.date_mode, s.backup_name, tick_time, started_);
     const std::string path = BackupPath(s.backup_dir, name);
@@ -155,6 +163,7 @@ void TBackupRunner::StartAttached() {
     server_file_ = backup_file;
     Line("開始備份" + backup_file, TLinePriority::Info);
     service_.ServiceStart();
+    TellStarted();
     Line("備份結束...", TLinePriority::Info);  // accepted; the follower learns how it ends
     Follow(backup_file);
 }
@@ -255,6 +264,7 @@ void TBackupRunner::StartStreaming() {
     request.local_path = local_path_;
     streamer_ = std::make_unique<TBackupStreamer>(
         request, [this](const TStreamOutcome& o) { Deliver(o, &TBackupRunner::StreamEnded); });
+    TellStarted();
 }
 
 void TBackupRunner::StreamEnded(const TStreamOutcome& outcome) {

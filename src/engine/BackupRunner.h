@@ -60,8 +60,9 @@ public:
     int follow_poll_ms = 1000;
     // Runs after each run's last line.
     std::function<void()> OnRunEnded;
-    // A backup run (not a verification by hand) begins, and ends with its outcome: what the
-    // alerts tell a person away from the desktop.
+    // A backup run (not a verification by hand) has sent its first request (a run that fails
+    // before any is not told), and ends with its outcome: what the alerts tell a person away
+    // from the desktop.
     std::function<void(const TBackupSettings&)> OnBackupStarted;
     std::function<void(const TBackupSettings&, const TRunOutcome&)> OnBackupEnded;
     const std::optional<TRunReport>& LastRun() const { return last_run_; }
@@ -70,6 +71,7 @@ private:
     void Line(const std::string& message, TLinePriority priority);
     // A run begins: its settings, its start, nothing yet said.
     void Begin(const TBackupSettings& settings, bool backup_run);
+    void TellStarted();
     // A step of the run ended with its line: the run goes on with its next step, or ends.
     // told: the line as the alerts tell it, when it says more than the line (its reason).
     void StepEnded(const std::string& line, bool succeeded, const std::string& told = "");
@@ -113,6 +115,7 @@ private:
     std::string failed_told_;
     std::string last_line_;
     std::optional<bool> verified_;
+    bool started_told_ = false;
     std::optional<TRunReport> last_run_;
 };
 
