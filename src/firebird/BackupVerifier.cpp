@@ -113,7 +113,10 @@ std::optional<TVerifyOutcome> Verify(const TVerifyRequest& request, TControl& co
         while (!restore.OutputEnded() && !control.Stopped()) {
             const std::string line = restore.GetNextLine();
             if (IsRestoreFinishedLine(line)) reached_end = true;
-            if (line.empty() && !restore.OutputEnded() && !restore.FeedPending() && poll_ms > 0)
+            // A fed restore is asked again at once: its query returns early only with a line
+            // or when the restore wants data (the wait's own end aside), so a pause here
+            // would only hold back the data the restore waits for.
+            if (line.empty() && !restore.OutputEnded() && !restore.Fed() && poll_ms > 0)
                 control.Pause(poll_ms);
         }
     } catch (const EIBError& e) {

@@ -71,8 +71,9 @@ public:
 
     // Starts at once on a thread of its own. on_outcome runs once, on that thread, unless Stop
     // came first; it must only hand the outcome on. poll_ms: how long the thread waits between
-    // two output queries that brought nothing (each query itself waits up to 1 s on the server
-    // for output, and ends as soon as the restore does).
+    // two output queries that brought nothing when the server reads the file itself (each
+    // query itself waits up to 1 s on the server for output, and ends as soon as the restore
+    // does); a fed restore never waits between queries.
     TBackupVerifier(TVerifyRequest request, TOutcomeEvent on_outcome, int poll_ms = 50);
 
     // Stops verifying: no outcome is reported, the service attachment is closed and the

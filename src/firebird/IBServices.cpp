@@ -306,24 +306,36 @@ const std::string& TIBControlAndQueryService::LineQueryRequest() {
     return request;
 }
 
-std::string TIBControlAndQueryService::Query(const std::string& send, const std::string& request) {
+const std::string& TIBControlAndQueryService::Query(const std::string& send,
+                                                    const std::string& request) {
     CheckActive();
     if (send.size() > kMaxBlock) RaiseClientError(ClientErrorCode::ServiceRequestTooLong);
     const size_t size = static_cast<size_t>(std::clamp(buffer_size_, 16, 65535));
-    auto answer = std::make_shared<std::string>(size, '\0');
+    if (!query_send_) query_send_ = std::make_shared<std::string>();
+    if (!query_answer_) query_answer_ = std::make_shared<std::string>();
+    std::shared_ptr<std::string> sent = query_send_, answer = query_answer_;
+    sent->assign(send);
+    answer->assign(size, '\0');
     auto slot = std::make_shared<isc_svc_handle>(HandleRef());
-    CallWithin([slot, answer, send, request] {
-        if (ClientLibrary::ServiceQuery(
-                StatusVector(), slot.get(), nullptr, static_cast<unsigned short>(send.size()),
-                send.data(), static_cast<unsigned short>(request.size()), request.data(),
-                static_cast<unsigned short>(answer->size()), answer->data()) > 0)
-            RaiseStatusError();
-    });
+    try {
+        CallWithin([slot, answer, sent, request] {
+            if (ClientLibrary::ServiceQuery(
+                    StatusVector(), slot.get(), nullptr, static_cast<unsigned short>(sent->size()),
+                    sent->data(), static_cast<unsigned short>(request.size()), request.data(),
+                    static_cast<unsigned short>(answer->size()), answer->data()) > 0)
+                RaiseStatusError();
+        });
+    } catch (...) {
+        // A call left running at its bound may still use them.
+        query_send_.reset();
+        query_answer_.reset();
+        throw;
+    }
     return *answer;
 }
 
 bool TIBControlAndQueryService::IsServiceRunning() {
-    const std::string answer = Query(RunningQuerySend(), RunningQueryRequest());
+    const std::string& answer = Query(RunningQuerySend(), RunningQueryRequest());
     // The item, then a 4-byte little-endian integer: 1 while the action runs, 0 once it ended.
     const auto* a = reinterpret_cast<const unsigned char*>(answer.data());
     if (a[0] != isc_info_svc_running) RaiseClientError(ClientErrorCode::ServiceAnswerUnknown);
@@ -333,7 +345,7 @@ bool TIBControlAndQueryService::IsServiceRunning() {
 
 std::string TIBControlAndQueryService::GetNextLine() {
     if (output_ended_) return {};
-    const std::string answer = Query(LineQuerySend(), LineQueryItems());
+    const std::string& answer = Query(LineQuerySend(), LineQueryItems());
     // The items asked for, in their order, then isc_info_end: the line (the item, a 2-byte
     // little-endian length, the text), followed by a flag when the wait ran out
     // (isc_info_svc_timeout) or nothing was ready (isc_info_data_not_ready); for a fed restore
@@ -385,7 +397,7 @@ const std::string& TIBControlAndQueryService::BytesQueryRequest() {
 
 std::string TIBControlAndQueryService::GetNextBytes() {
     if (output_ended_) return {};
-    const std::string answer = Query(RunningQuerySend(), BytesQueryRequest());
+    const std::string& answer = Query(RunningQuerySend(), BytesQueryRequest());
     // The item, a 2-byte little-endian length, the bytes; then a flag when more is waiting
     // (isc_info_truncated), the wait ran out (isc_info_svc_timeout) or nothing was ready
     // (isc_info_data_not_ready); then isc_info_end. No bytes and no flag: the output has ended.
@@ -456,19 +468,20 @@ public:
     TLocalFile(const TLocalFile&) = delete;
     TLocalFile& operator=(const TLocalFile&) = delete;
 
-    // The next `most` bytes; fewer only at the end of the file.
-    std::string Read(size_t most) {
-        std::string piece(most, '\0');
+    // Appends the next `most` bytes to `to`; fewer only at the end of the file. The count.
+    size_t AppendTo(std::string& to, size_t most) {
+        const size_t start = to.size();
+        to.resize(start + most);
         size_t got = 0;
         while (got < most) {
-            const ssize_t n = read(fd_, piece.data() + got, most - got);
+            const ssize_t n = read(fd_, to.data() + start + got, most - got);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) Fail(errno);
             if (n == 0) break;
             got += static_cast<size_t>(n);
         }
-        piece.resize(got);
-        return piece;
+        to.resize(start + got);
+        return got;
     }
 
 private:
@@ -514,16 +527,19 @@ void TIBRestoreService::PrepareStartRequest() {
     if (Verbose()) start_params_ += static_cast<char>(isc_spb_verbose);
 }
 
-std::string TIBRestoreService::LineQuerySend() {
-    std::string send = RunningQuerySend();
-    if (!FeedPending()) return send;
-    const std::string piece = feed_->Read(std::min<size_t>(asked_, kMostFedBytes));
+const std::string& TIBRestoreService::LineQuerySend() {
+    if (!FeedPending()) return RunningQuerySend();
+    // The wait, then the line item: its head, then the data read straight behind it.
+    fed_send_.assign(RunningQuerySend());
+    const size_t head = fed_send_.size();
+    fed_send_.append(3, '\0');
+    const size_t length = feed_->AppendTo(fed_send_, std::min<size_t>(asked_, kMostFedBytes));
     asked_ = 0;
-    if (piece.empty()) feed_ended_ = true;
-    send += static_cast<char>(isc_info_svc_line);
-    send += static_cast<char>(piece.size() & 0xFF);
-    send += static_cast<char>((piece.size() >> 8) & 0xFF);
-    return send + piece;
+    if (length == 0) feed_ended_ = true;
+    fed_send_[head] = static_cast<char>(isc_info_svc_line);
+    fed_send_[head + 1] = static_cast<char>(length & 0xFF);
+    fed_send_[head + 2] = static_cast<char>((length >> 8) & 0xFF);
+    return fed_send_;
 }
 
 const std::string& TIBRestoreService::LineQueryItems() const {

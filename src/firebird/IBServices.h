@@ -169,16 +169,23 @@ protected:
     }
     // What a line query sends and asks for; a restore fed by the client adds its data and asks
     // how much more the server takes (StdinAsked hears the answer, 0 when it takes none).
-    virtual std::string LineQuerySend() { return RunningQuerySend(); }
+    virtual const std::string& LineQuerySend() { return RunningQuerySend(); }
     virtual const std::string& LineQueryItems() const { return LineQueryRequest(); }
     virtual void StdinAsked(uint32_t bytes) { (void)bytes; }
 
 private:
-    // One query over the open attachment; the answer as the server wrote it.
-    std::string Query(const std::string& send, const std::string& request);
+    // One query over the open attachment; the answer as the server wrote it, valid until the
+    // next query.
+    const std::string& Query(const std::string& send, const std::string& request);
 
     int action_ = 0;
     bool output_ended_ = false;
+    // The last query's blocks, kept for the next one: a fed restore sends 64 KB per query,
+    // and blocks allocated and freed each time cost the process more than the restore's own
+    // data (freed memory handed back and faulted in again). A call abandoned at its bound
+    // keeps its own, and the next query takes new ones.
+    std::shared_ptr<std::string> query_send_;
+    std::shared_ptr<std::string> query_answer_;
 };
 
 class TIBBackupRestoreService : public TIBControlAndQueryService {
@@ -270,7 +277,7 @@ public:
 
 protected:
     void PrepareStartRequest() override;
-    std::string LineQuerySend() override;
+    const std::string& LineQuerySend() override;
     const std::string& LineQueryItems() const override;
     void StdinAsked(uint32_t bytes) override { asked_ = bytes; }
 
@@ -281,7 +288,8 @@ private:
     std::string database_name_;
     TRestoreOptions options_ = CreateNewDB;
     std::unique_ptr<TLocalFile> feed_;
-    uint32_t asked_ = 0;  // bytes the server takes now
+    uint32_t asked_ = 0;    // bytes the server takes now
+    std::string fed_send_;  // the last line query's send block, kept for the next
     bool feed_ended_ = false;
 };
 

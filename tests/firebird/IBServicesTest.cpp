@@ -881,6 +881,31 @@ TEST_F(VerifyTest, AFedFileIsSentWholeAndTheEndTold) {
     EXPECT_EQ(dbl->OpenHandles(), 0);
 }
 
+// A fed restore's query waits on the server for a line or for the restore's next request for
+// data: one that brought nothing is followed by the next at once, never after poll_ms, which
+// would hold back the data the restore waits for. A restore that reads its file on the server
+// still waits poll_ms after such a query.
+TEST_F(VerifyTest, AFedRestoreAsksAgainAtOnceAfterAWaitThatBroughtNothing) {
+    const int poll_ms = 60000;
+    FeedAll();
+    dbl->Running(3);
+    dbl->Output("gbak:finishing, closing, and going home ");
+    std::atomic<int> succeeded{0};
+    TBackupVerifier fed(
+        FedRequest("backup bytes"), [&](const TVerifyOutcome& o) { succeeded += o.succeeded; },
+        poll_ms);
+    for (int i = 0; i < 500 && !fed.Finished(); ++i) Sleep(10);
+    EXPECT_TRUE(fed.Finished());
+    EXPECT_EQ(succeeded, 1);
+    EXPECT_EQ(Count(dbl->ClientNames(), "isc_service_query"), 7u);
+
+    CompleteOutput();
+    TBackupVerifier server_side(Request(), nullptr, poll_ms);
+    Sleep(300);
+    EXPECT_FALSE(server_side.Finished());  // paused after the wait that brought nothing
+    EXPECT_TRUE(server_side.Stop(3000));
+}
+
 TEST_F(VerifyTest, OutcomesOfTheServersAnswers) {
     const std::vector<std::string> failed_restore{"expected backup description record",
                                                   "Exiting before completion due to errors"};
