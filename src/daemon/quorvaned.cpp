@@ -17,6 +17,10 @@ namespace {
 // How long a one-shot run waits for its pings and hook after the run (a ping's retries alone
 // may take a minute: the rest is dropped, the run's code stands).
 constexpr int kAlertsWaitMs = 15000;
+// How long a stopping service waits for the pings and hook of a run that ended just before the
+// stop (a restart right after a failure must not swallow its /fail): well within the unit's
+// stop time.
+constexpr int kStopAlertsWaitMs = 3000;
 
 // A fatal start-up problem: one line on stderr, at the journal's err priority when stderr is
 // the journal's stream, so that `journalctl -p err` lists it.
@@ -98,6 +102,7 @@ int main(int argc, char** argv) {
 
     daemon->Start();
     const int rc = QCoreApplication::exec();
+    daemon->Keeper().WaitForAlerts(kStopAlertsWaitMs);
     daemon.reset();
     return qv::LeaveProcess(rc);
 }
