@@ -31,7 +31,7 @@ void TRunAlerts::Ping(const TBackupSettings& s, TPingKind kind, const std::strin
 }
 
 void TRunAlerts::StartUp(const TBackupSettings& s, std::optional<int64_t> next_due) {
-    Record(s, next_due);
+    Record(s, next_due, false);
 }
 
 void TRunAlerts::RunStarted(const TBackupSettings& s) {
@@ -44,7 +44,7 @@ void TRunAlerts::RunEnded(const TBackupSettings& s, const TRunOutcome& outcome,
     Ping(s, ok ? TPingKind::Success : TPingKind::Fail, outcome.line);
     if (!s.hook_cmd.empty()) hook_.Run(s.hook_cmd, outcome, s.settings_file);
     history_.Add(outcome);
-    Record(s, next_due);
+    Record(s, next_due, true);
 }
 
 void TRunAlerts::Missed(const TBackupSettings& s, int count, const std::string& line,
@@ -59,10 +59,11 @@ void TRunAlerts::Missed(const TBackupSettings& s, int count, const std::string& 
         hook_.Run(s.hook_cmd, outcome, s.settings_file);
     }
     history_.AddMissed(count);
-    Record(s, next_due);
+    Record(s, next_due, true);
 }
 
-void TRunAlerts::Record(const TBackupSettings& s, std::optional<int64_t> next_due) {
+void TRunAlerts::Record(const TBackupSettings& s, std::optional<int64_t> next_due,
+                        bool changed_history) {
     // Each failure said once, until a write succeeds again: a full disk is not a line a minute.
     auto said_once = [this](const std::string& warning, bool* failing) {
         if (!warning.empty() && !*failing && on_line_) on_line_(warning, TLinePriority::Warning);
@@ -70,7 +71,7 @@ void TRunAlerts::Record(const TBackupSettings& s, std::optional<int64_t> next_du
     };
     // Kept only for the metrics: without them no new file appears beside the log.
     if (s.metrics_file.empty()) return;
-    if (!history_file_.empty())
+    if (changed_history && !history_file_.empty())
         said_once(SaveRunHistory(history_file_, history_), &history_failing_);
     said_once(WriteMetricsFile(s.metrics_file,
                                MetricsText(history_, s.database_name, instance_, next_due)),

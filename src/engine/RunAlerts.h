@@ -50,7 +50,8 @@ public:
 
 private:
     void Ping(const TBackupSettings& s, TPingKind kind, const std::string& body);
-    void Record(const TBackupSettings& s, std::optional<int64_t> next_due);
+    // The metrics file, and with changed counters (changed_history) the history it is made of.
+    void Record(const TBackupSettings& s, std::optional<int64_t> next_due, bool changed_history);
 
     TLineEvent on_line_;
     TRunHook hook_;
