@@ -138,11 +138,15 @@ out=$(env -i STATE_DIRECTORY="$work/state/sales" CREDENTIALS_DIRECTORY="$work/cr
 check "--backup-now beside the instance: refused, no run" \
   '[ $rc -eq 2 ] && [ $(wc -l <<<"$out") -eq 1 ] && grep -q "is kept by another process" <<<"$out"'
 # A second settings file on the same server and backup directory: refused, naming the first.
-printf '[Para]\r\nSERVERNAME=LOCALHOST\r\nDATABASENAME=/other.fdb\r\nBACKUPDIR=%s/\r\n' "$bak/sales" >"$work/etc/twin.ini"
-chgrp quorvane "$work/etc/twin.ini" && chmod 0640 "$work/etc/twin.ini"
-err=$(env -i STATE_DIRECTORY="$work/state/bad" ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
-      "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/twin.ini" 2>&1 >/dev/null); rc=$?
-rm -f "$work/etc/twin.ini"
+# twin_starts LINES: a settings file twin.ini of LINES started beside the others; sets $rc, $err.
+twin_starts() {
+  printf '[Para]\r\n%b' "$1" >"$work/etc/twin.ini"
+  chgrp quorvane "$work/etc/twin.ini" && chmod 0640 "$work/etc/twin.ini"
+  err=$(env -i STATE_DIRECTORY="$work/state/bad" ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
+        "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/twin.ini" 2>&1 >/dev/null); rc=$?
+  rm -f "$work/etc/twin.ini"
+}
+twin_starts "SERVERNAME=LOCALHOST\r\nDATABASENAME=/other.fdb\r\nBACKUPDIR=$bak/sales/\r\n"
 check "two settings files on one backup directory: the second refused, naming the first" \
   '[ $rc -eq 2 ] && grep -q "$work/etc/sales.ini names the same server and BACKUPDIR" <<<"$err"'
 
@@ -304,11 +308,7 @@ check "LOCALDIR only: streamed here, whole (no .part), owner-only, proven from h
   '[ $rc -eq 0 ] && [ -n "$copy" ] && grep -q ":驗證完成$copy$" <<<"$out" && [ "$(stat -c %a "$copy")" = 600 ] &&
    [ "$(ls "$work/state/copy/copies")" = "$(basename "$copy")" ] && [ -z "$(ls -A "$bak/copy")" ] &&
    [ "$(stat -c %a "$work/state/copy/copies")" = 700 ]' "$work/state/copy/PROC_LOG.TXT"
-printf '[Para]\r\nSERVERNAME=otherhost\r\nDATABASENAME=/other.fdb\r\nLOCALDIR=%s/\r\n' "$work/state/copy/copies" >"$work/etc/twin.ini"
-chgrp quorvane "$work/etc/twin.ini" && chmod 0640 "$work/etc/twin.ini"
-err=$(env -i STATE_DIRECTORY="$work/state/bad" ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
-      "${as_service[@]}" "$work/bin/quorvaned" --config "$work/etc/twin.ini" 2>&1 >/dev/null); rc=$?
-rm -f "$work/etc/twin.ini"
+twin_starts "SERVERNAME=otherhost\r\nDATABASENAME=/other.fdb\r\nLOCALDIR=$work/state/copy/copies/\r\n"
 check "two settings files on one LOCALDIR: the second refused, whatever their servers" \
   '[ $rc -eq 2 ] && grep -q "$work/etc/copy.ini names the same LOCALDIR" <<<"$err"'
 sed -i "s|^LOCALDIR=.*|LOCALDIR=$work/no-such-dir\r|" "$work/etc/copy.ini"
