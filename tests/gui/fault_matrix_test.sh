@@ -78,8 +78,18 @@ run() {
   gbk=$(printf '%s/%02d%02d.gbk' "$dir" $hh $mm)
   out=$(cat "$app/out")
   # Whatever else a run is checked for, it may not crash (a sanitizer report aborts it).
-  check "$name: no crash" '[[ ! $rc =~ ^(132|133|134|135|136|139)$ ]] &&
-    ! grep -q -E "ERROR: [A-Za-z]+Sanitizer|runtime error:" "$app/out"'
+  check "$name: no crash" '{ [[ ! $rc =~ ^(132|133|134|135|136|139)$ ]] &&
+    ! grep -q -E "ERROR: [A-Za-z]+Sanitizer|runtime error:" "$app/out"; } || qt_only_leaks "$app/out"'
+}
+# qt_only_leaks OUT: the only report in OUT is leaks that no frame of the program allocated. Qt
+# makes its own threads (D-Bus); one that is just ending when the leak check runs at exit holds
+# its thread data only in its own ending TLS (about 1 run in 10 of a program that fails and ends
+# within seconds). Any frame of ours, or any other report, is a failure.
+qt_only_leaks() {
+  grep -q "ERROR: LeakSanitizer: detected memory leaks" "$1" &&
+    ! grep -q -E "ERROR: (AddressSanitizer|UndefinedBehaviorSanitizer)|runtime error:" "$1" &&
+    ! awk '/^(Direct|Indirect) leak/ { leak = 1; next } /^$/ { leak = 0 }
+           leak && /^ *#[1-9]/ && !/libQt6Core\.so|<unknown module>/' "$1" | grep -q .
 }
 ok_line() { echo "備份條件符合|開始備份$gbk|備份結束...|備份完成$gbk|"; }
 # failed_line REASON: accepted, then failed on the server with that text.
